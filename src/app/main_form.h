@@ -1,0 +1,230 @@
+#pragma once
+
+#include "capture/selection.h"
+
+#include <QIcon>
+#include <QImage>
+#include <QList>
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QAction;
+class QCheckBox;
+class QDockWidget;
+class QLabel;
+class QMenu;
+class QMenuBar;
+class QScrollArea;
+class QStatusBar;
+class QToolBar;
+
+namespace framelog {
+
+class ElidedLabel;
+class TAddressComboBox;
+class TBrowserControl;
+class TDirectoryEdit;
+class TPaintBox;
+class TPreviewForm;
+class TProgressBar;
+class TTBXSpinEditItem;
+class TTimer;
+
+// The main window: every control, both timers, the capture bitmap, the
+// selection and the capture counter. Handlers are named after the control
+// and the event; they stay thin and call the window-free logic in capture/,
+// settings/ and browse/. Each handler runs inside the error guard.
+//
+// The handlers live next to their subsystem: browse/navigation_handlers.cpp,
+// capture/capture_handlers.cpp, capture/area_handlers.cpp,
+// capture/preview_handlers.cpp, settings/interval_handlers.cpp and
+// settings/save_location_handlers.cpp.
+class TMainForm : public QMainWindow {
+    Q_OBJECT
+public:
+    // Takes ownership of the browser control.
+    explicit TMainForm(TBrowserControl *browser, QWidget *parent = nullptr);
+    ~TMainForm() override;
+
+    // The preview window; the application owns it, the window reaches it.
+    void setPreviewForm(TPreviewForm *preview);
+
+    // --- Controls (named as the layout names them; each is also its objectName)
+    QMenuBar *TBXToolbar1 = nullptr;
+    QMenu *FileMenu = nullptr;
+    QAction *FileWorkOfflineTBXItem = nullptr;
+    QAction *TBXItem2 = nullptr; // Exit
+    QMenu *ViewMenu = nullptr;
+    QMenu *ViewGoToTBXSubmenuItem = nullptr;
+    QAction *ViewGoToBackTBXItem = nullptr;
+    QAction *ViewGoToForwardTBXItem = nullptr;
+    QAction *ViewGoToHomeTBXItem = nullptr;
+    QAction *ViewStopTBXItem = nullptr;
+    QAction *ViewRefreshTBXItem = nullptr;
+    QAction *ViewPreviewTBXItem = nullptr;
+    QMenu *TBXSubmenuItem3 = nullptr; // Toolbars
+    QAction *ViewToolbarsAddressBarTBXVisibilityToggleItem = nullptr;
+    QAction *ViewToolbarsStandardTBXVisibilityToggleItem = nullptr;
+    QAction *TBXVisibilityToggleItem1 = nullptr; // Statusbar
+    QMenu *HelpMenu = nullptr;
+    QAction *TBXItem3 = nullptr; // About...
+
+    QToolBar *StandardToolbar = nullptr;
+    QAction *BackTBXItem = nullptr;
+    QAction *ForwardTBXItem = nullptr;
+    QAction *StopTBXItem = nullptr;
+    QAction *RefreshTBXItem = nullptr;
+    QAction *HomeTBXItem = nullptr;
+    QAction *TBXSeparatorItem5 = nullptr;
+    QAction *SelectAreaTBXItem = nullptr;
+    QAction *CaptureTBXItem = nullptr;
+    QAction *TBXItem1 = nullptr; // Browse
+
+    QToolBar *AddressToolbar = nullptr;
+    QLabel *TBXLabelItem1 = nullptr;
+    TAddressComboBox *AddressComboBoxItem = nullptr;
+    QAction *GoTBXItem = nullptr;
+
+    QDockWidget *SettingsDockablePanel = nullptr;
+    QScrollArea *SettingsPageScroller = nullptr;
+    QLabel *NewOpenSpecificationTBXLabel = nullptr; // "Saving"
+    QWidget *TBXAlignmentPanel4 = nullptr;
+    QLabel *Label1 = nullptr;
+    TDirectoryEdit *FileNameEdit = nullptr;
+    QLabel *Label5 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label4 = nullptr;
+    QCheckBox *TBXCheckBox2 = nullptr; // Overwrite existing files
+    QLabel *TBXLabel1 = nullptr;       // "Update"
+    QWidget *TBXAlignmentPanel1 = nullptr;
+    QLabel *Label3 = nullptr;
+    QWidget *TBXToolbar3 = nullptr;
+    TTBXSpinEditItem *TBXSpinEditItem2 = nullptr; // picture interval, s
+    QCheckBox *TBXCheckBox1 = nullptr;            // Reload every
+    QWidget *TBXToolbar2 = nullptr;
+    TTBXSpinEditItem *TBXSpinEditItem1 = nullptr; // reload interval, min
+    QLabel *TBXLabel2 = nullptr;                  // "Miscellaneous"
+    QCheckBox *StayOnTopTBXCheckBox = nullptr;
+    QCheckBox *AllowPopupsTBXCheckBox = nullptr;
+
+    QStatusBar *StatusBar = nullptr;
+    ElidedLabel *StatusPanel0 = nullptr;
+    TProgressBar *ProgressBar = nullptr;
+    QLabel *StatusPanel2 = nullptr;
+
+    TBrowserControl *WebBrowser = nullptr;
+    QWidget *BrowserArea = nullptr;
+    QWidget *SelectAreaPanel = nullptr;
+    TPaintBox *SelectAreaPaintBox = nullptr;
+
+    TTimer *PageTimer = nullptr;
+    TTimer *PictureTimer = nullptr;
+
+    QList<QIcon> ImageList1;     // 0 Back .. 7 Browse
+    QList<QIcon> GoButtonImages; // 0 Go
+
+    // --- State
+    bool FEditingAddress = false;
+    bool FCapturing = false;
+    bool FSelecting = false;
+    bool FSelectionActive = false;
+    TRect FSelection;
+    // Null until the first capture; an empty (0-size) bitmap is a value.
+    std::optional<QImage> FCaptureBitmap;
+    qint32 FCaptureCounter = 0;
+
+    // Status panel 0's full text.
+    QString statusText() const;
+    void setStatusText(const QString &text);
+
+    // --- Seams for tests: the About box and the folder opener.
+    std::function<void(const QString &caption, const QString &text)> aboutPresenter;
+    std::function<bool(const QString &folder)> folderOpener;
+
+    static QString aboutText();
+
+    // --- Window and commands
+    void FormCreate();
+    void TBXItem2Click();
+    void TBXItem3Click();
+    void StayOnTopTBXCheckBoxChange();
+    void AddressToolbarResize();
+
+    // --- Navigation, address bar, status, progress, title
+    void GoTBXItemClick();
+    void BackTBXItemClick();
+    void ForwardTBXItemClick();
+    void StopTBXItemClick();
+    void RefreshTBXItemClick();
+    void HomeTBXItemClick();
+    void FileWorkOfflineTBXItemClick();
+    void WebBrowserCommandStateChange(int command, bool enable);
+    void WebBrowserNewWindow2(bool &cancel);
+    void AddressComboBoxItemBeginEdit();
+    void AddressComboBoxItemAcceptText(const QString &newText, bool &accept);
+    void AddressComboBoxItemChange();
+    void FormKeyUp(int key, Qt::KeyboardModifiers shift);
+    void AddressToolbarMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x, int y);
+    void WebBrowserStatusTextChange(const QString &text);
+    void WebBrowserProgressChange(int progress, int progressMax);
+    void WebBrowserNavigateComplete2(const QString &url);
+
+    // --- Capture
+    void CapturePage();
+    QString ExpandFileNamePattern();
+    void FileNameEditChange();
+    void CaptureTBXItemClick();
+    void PictureTimerTimer();
+    void SetNavigationEnabled(bool enabled);
+
+    // --- Area selection and preview
+    void SelectAreaTBXItemClick();
+    void SelectAreaPaintBoxMouseDown(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x,
+                                     int y);
+    void SelectAreaPaintBoxMouseMove(Qt::KeyboardModifiers shift, int x, int y);
+    void SelectAreaPaintBoxMouseUp(Qt::MouseButton button, Qt::KeyboardModifiers shift, int x,
+                                   int y);
+    void SelectAreaPaintBoxPaint(QPainter &painter);
+    void NormalizeSelection(TRect &selection);
+    void ViewPreviewTBXItemClick();
+
+    // --- Intervals and timers
+    void TBXSpinEditItem2Convert(TTBXSpinEditItem *sender, const QString &prefix,
+                                 const QString &postfix, long double &value, bool &canConvert);
+    void TBXSpinEditItem2Change(const QString &text);
+    void TBXSpinEditItem1Change(const QString &text);
+    void TBXSpinEditItem2Step(int step, long double oldValue, long double &newValue);
+    void TBXSpinEditItem1Step(int step, long double oldValue, long double &newValue);
+    void TBXCheckBox1Change();
+    void PageTimerTimer();
+
+    // --- Save location
+    void FileNameEditBeforeDialog(QString &name, bool &action);
+    void FileNameEditAfterDialog(QString &name, bool &action);
+    void TBXItem1Click();
+
+signals:
+    // The user closed the window: the program ends.
+    void closed();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createImageLists();
+    void createMenus();
+    void createToolbars();
+    void createSettingsPanel();
+    void createStatusBar();
+    void createBrowserArea();
+    void createTimers();
+    void connectHandlers();
+
+    TPreviewForm *m_preview = nullptr;
+};
+
+} // namespace framelog

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QWidget;
+
+namespace framelog {
+
+// The browser as the main window sees it. The window talks only to this
+// interface, so tests put a fake behind it; the program uses the Qt WebEngine
+// control (web_engine_browser.h).
+//
+// Operations return at once; outcomes arrive as the signals below, on the
+// GUI thread, with the argument conventions the window's handlers expect.
+class TBrowserControl : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~TBrowserControl() override = default;
+
+    virtual void GoHome() = 0;
+    virtual void Navigate(const QString &address) = 0;
+    virtual void GoBack() = 0;
+    virtual void GoForward() = 0;
+    virtual void Refresh() = 0;
+    virtual void Stop() = 0;
+
+    // True while a navigation or download runs.
+    virtual bool Busy() const = 0;
+    // The current page's title.
+    virtual QString LocationName() const = 0;
+    // While on, no request reaches the network; local pages still load.
+    virtual void setOffline(bool offline) = 0;
+    virtual bool Offline() const = 0;
+
+    // The widget that shows the page; captures grab its pixels.
+    virtual QWidget *widget() = 0;
+
+signals:
+    void StatusTextChange(const QString &text);
+    void ProgressChange(int progress, int progressMax);
+    // command: 1 forward, 2 back, -1 the set of available commands changed.
+    void CommandStateChange(int command, bool enable);
+    // A page asks for a new window; a handler sets cancel to refuse it.
+    void NewWindow2(bool &cancel);
+    // The main frame's navigation completed; LocationName is already the
+    // page's title.
+    void NavigateComplete2(const QString &url);
+};
+
+} // namespace framelog

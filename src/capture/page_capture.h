@@ -1,0 +1,28 @@
+#pragma once
+
+#include "capture/selection.h"
+
+#include <QImage>
+#include <QRect>
+#include <QSize>
+
+class QWidget;
+
+namespace framelog {
+
+// The format of a capture bitmap: the screen's 32-bit format, so a grab
+// needs no conversion.
+inline constexpr QImage::Format kCaptureFormat = QImage::Format_RGB32;
+
+// The area a capture copies, in the browser widget's pixels: the active
+// selection (already ordered and clamped), else the whole widget.
+QRect captureSource(bool selectionActive, const TRect &selection, QSize widgetSize);
+
+// A new bitmap of `source`'s size holding the widget's pixels from `source`.
+// A zero width or height gives an empty bitmap and no error. Throws
+// EInvalidOperation "Canvas does not allow drawing" when there is no widget or
+// it cannot be grabbed, and EOutOfResources when no pixel storage can be had;
+// `bitmap` then holds what was made so far (empty, or sized but not copied).
+void grabWidgetArea(QWidget *widget, const QRect &source, QImage &bitmap);
+
+} // namespace framelog

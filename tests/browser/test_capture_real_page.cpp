@@ -1,0 +1,128 @@
+// Taking pictures of a real page with known colours, through the main window.
+#include "browser_test.h"
+#include "form_fixture.h"
+#include "process_usage.h"
+
+#include <QSignalSpy>
+
+using namespace framelog;
+using namespace framelog::test;
+
+namespace {
+// A red page with a blue 100 x 50 block at (10, 20).
+const char *kBlockPage =
+    "<!doctype html><html><head><title>Block</title><style>"
+    "html,body{margin:0;background:#ff0000;overflow:hidden}"
+    "#b{position:absolute;left:10px;top:20px;width:100px;height:50px;background:#0000ff}"
+    "</style></head><body><div id=b></div></body></html>";
+constexpr QRgb kRed = 0xffff0000;
+constexpr QRgb kBlue = 0xff0000ff;
+} // namespace
+
+class TestCaptureRealPage : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void wholeArea();
+    void selectionHoldsExactlyItsPixels();
+    void zeroWidthSelectionIsEmpty();
+    void repeatedCapturesStayFlat();
+
+private:
+    LocalPages pages;
+    ErrorRecorder *errors = nullptr;
+    TMainForm *form = nullptr;
+};
+
+void TestCaptureRealPage::initTestCase()
+{
+    errors = new ErrorRecorder;
+    auto *browser = new WebEngineBrowser;
+    form = new TMainForm(browser);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form));
+    QSignalSpy complete(browser, &TBrowserControl::NavigateComplete2);
+    browser->Navigate(
+        pages.write(QStringLiteral("block.html"), QLatin1String(kBlockPage)).toString());
+    QTRY_VERIFY_WITH_TIMEOUT(browser->LocationName() == QStringLiteral("Block"), 20000);
+    // The page is on screen once its pixels are.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            form->FSelectionActive = false;
+            form->CapturePage();
+            return form->FCaptureBitmap->pixel(50, 40) == kBlue;
+        }(),
+        20000);
+}
+
+void TestCaptureRealPage::cleanupTestCase()
+{
+    delete form;
+    delete errors;
+}
+
+void TestCaptureRealPage::wholeArea()
+{
+    form->FSelectionActive = false;
+    form->CapturePage();
+    const QImage &bitmap = *form->FCaptureBitmap;
+    QCOMPARE(bitmap.size(), form->WebBrowser->widget()->size());
+    QCOMPARE(bitmap.pixel(9, 19), kRed);
+    QCOMPARE(bitmap.pixel(10, 20), kBlue);
+    QCOMPARE(bitmap.pixel(109, 69), kBlue);
+    QCOMPARE(bitmap.pixel(110, 70), kRed);
+}
+
+void TestCaptureRealPage::selectionHoldsExactlyItsPixels()
+{
+    form->FSelectionActive = true;
+    form->FSelection = {10, 20, 110, 70};
+    form->CapturePage();
+    const QImage &block = *form->FCaptureBitmap;
+    QCOMPARE(block.size(), QSize(100, 50));
+    for (int y = 0; y < 50; ++y)
+        for (int x = 0; x < 100; ++x)
+            if (block.pixel(x, y) != kBlue)
+                QFAIL(qPrintable(QStringLiteral("pixel %1,%2").arg(x).arg(y)));
+
+    // One pixel more on each side shows the red around it.
+    form->FSelection = {9, 19, 111, 71};
+    form->CapturePage();
+    const QImage &framed = *form->FCaptureBitmap;
+    QCOMPARE(framed.size(), QSize(102, 52));
+    QCOMPARE(framed.pixel(0, 0), kRed);
+    QCOMPARE(framed.pixel(1, 1), kBlue);
+    QCOMPARE(framed.pixel(100, 50), kBlue);
+    QCOMPARE(framed.pixel(101, 51), kRed);
+    QVERIFY(errors->messages.isEmpty());
+}
+
+void TestCaptureRealPage::zeroWidthSelectionIsEmpty()
+{
+    form->FSelectionActive = true;
+    form->FSelection = {0, 10, 0, 80};
+    form->CapturePage();
+    QVERIFY(form->FCaptureBitmap.has_value());
+    QVERIFY(form->FCaptureBitmap->isNull());
+    QVERIFY(errors->messages.isEmpty());
+}
+
+void TestCaptureRealPage::repeatedCapturesStayFlat()
+{
+    form->FSelectionActive = true;
+    form->FSelection = {0, 0, 300, 200};
+    for (int i = 0; i < 100; ++i)
+        form->CapturePage();
+    const ProcessUsage before = ProcessUsage::now();
+    for (int i = 0; i < 2000; ++i)
+        form->CapturePage();
+    const ProcessUsage after = ProcessUsage::now();
+    QCOMPARE(after.openFiles, before.openFiles);
+    QVERIFY2(
+        after.residentKiB - before.residentKiB < 16 * 1024,
+        qPrintable(QStringLiteral("grew by %1 KiB").arg(after.residentKiB - before.residentKiB)));
+}
+
+FRAMELOG_BROWSER_TEST_MAIN(TestCaptureRealPage)
+#include "test_capture_real_page.moc"

@@ -1,0 +1,38 @@
+#include "fake_browser.h"
+
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+
+namespace framelog::test {
+
+QRgb FakePage::pixelAt(int x, int y)
+{
+    return qRgb(x % 256, y % 256, (x / 256 * 64 + y / 256 * 16) % 256);
+}
+
+void FakePage::paintEvent(QPaintEvent *event)
+{
+    const QRect area = event->rect();
+    QImage picture(area.size(), QImage::Format_RGB32);
+    for (int y = 0; y < area.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(picture.scanLine(y));
+        for (int x = 0; x < area.width(); ++x)
+            line[x] = pixelAt(area.left() + x, area.top() + y);
+    }
+    QPainter(this).drawImage(area.topLeft(), picture);
+}
+
+FakeBrowser::FakeBrowser(QObject *parent) : TBrowserControl(parent), page(new FakePage)
+{
+    page->setObjectName(QStringLiteral("FakePage"));
+}
+
+FakeBrowser::~FakeBrowser()
+{
+    // The window normally owns the page through its layout; a bare fake does.
+    if (page && !page->parent())
+        delete page;
+}
+
+} // namespace framelog::test

@@ -1,0 +1,99 @@
+// The save-location field and Browse, through the main window.
+#include "form_fixture.h"
+
+#include "ui/directory_edit.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace framelog;
+using namespace framelog::test;
+
+class TestSaveLocationForm : public QObject {
+    Q_OBJECT
+private slots:
+    void folderDialog_data();
+    void folderDialog();
+    void label5FollowsWhileTheDialogIsOpen();
+    void browseOpens_data();
+    void browseOpens();
+};
+
+void TestSaveLocationForm::folderDialog_data()
+{
+    QTest::addColumn<QString>("before");
+    QTest::addColumn<QString>("chosen"); // empty: Cancel
+    QTest::addColumn<QString>("after");
+    QTest::newRow("folder for a bare name")
+        << "img%time%.jpg" << "/data/webcam" << "/data/webcam/img%time%.jpg";
+    QTest::newRow("the root") << "/old/img%time%.jpg" << "/" << "/img%time%.jpg";
+    QTest::newRow("cancel restores") << "/old/img%time%.jpg" << "" << "/old/img%time%.jpg";
+}
+
+void TestSaveLocationForm::folderDialog()
+{
+    QFETCH(QString, before);
+    QFETCH(QString, chosen);
+    QFETCH(QString, after);
+    FormFixture f;
+    TDirectoryEdit *field = f.form->FileNameEdit;
+    field->setText(before);
+    field->FolderDialog = [&](QWidget *, const QString &, const QString &) {
+        return chosen.isEmpty() ? std::nullopt : std::optional<QString>(chosen);
+    };
+    field->ButtonClick();
+    QCOMPARE(field->text(), after);
+    QCOMPARE(f.form->Label5->text(), f.form->ExpandFileNamePattern());
+    QVERIFY(f.errors.messages.isEmpty());
+}
+
+void TestSaveLocationForm::label5FollowsWhileTheDialogIsOpen()
+{
+    FormFixture f;
+    QTemporaryDir dir;
+    TDirectoryEdit *field = f.form->FileNameEdit;
+    field->setText(dir.path() + QStringLiteral("/shot%counter%.jpg"));
+    QString shownWhileOpen, startFolder;
+    field->FolderDialog = [&](QWidget *, const QString &, const QString &start) {
+        shownWhileOpen = f.form->Label5->text();
+        startFolder = start;
+        return std::optional<QString>(dir.path());
+    };
+    field->ButtonClick();
+    QCOMPARE(shownWhileOpen, QStringLiteral("shot0.jpg"));
+    QCOMPARE(startFolder, QFileInfo(dir.path()).canonicalFilePath()); // the pattern's folder
+    QCOMPARE(f.form->Label5->text(), dir.path() + QStringLiteral("/shot0.jpg"));
+}
+
+void TestSaveLocationForm::browseOpens_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("opened");
+    QTest::newRow("folder part") << "/pics/img%time%.jpg" << "/pics/";
+    QTest::newRow("no folder: the program's folder")
+        << "img%time%.jpg" << QCoreApplication::applicationDirPath() + QLatin1Char('/');
+    QTest::newRow("relative folder") << "pics/img.jpg" << QDir::currentPath() + "/pics/";
+}
+
+void TestSaveLocationForm::browseOpens()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, opened);
+    FormFixture f;
+    QStringList folders;
+    f.form->folderOpener = [&](const QString &folder) {
+        folders << folder;
+        return false; // a failed open stays silent
+    };
+    f.form->FileNameEdit->setText(pattern);
+    f.form->TBXItem1->trigger();
+    QCOMPARE(folders, QStringList{opened});
+    QVERIFY(f.errors.messages.isEmpty());
+}
+
+QTEST_MAIN(TestSaveLocationForm)
+#include "test_save_location_form.moc"
