@@ -1,0 +1,235 @@
+// How much the JPEG writer costs on top of libjpeg itself.
+//
+// For screen-sized pictures of page-like and photo-like content it times one
+// capture tick's work through TJPEGImage (Assign, SaveToFile into a temporary
+// folder) against the floor: the same pixels through a bare libjpeg call with
+// the same settings into memory. Target: within 1.10 of the floor at
+// 1920x1080 for new files. Rewriting one file costs more on file systems that
+// flush a file cut to length 0 when it is closed (ext4 does); the last column
+// shows what a 24-bit copy of each picture would add to the floor.
+
+#include "capture/jpeg_image.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include <time.h>
+
+#include <jpeglib.h>
+
+using framelog::TJPEGImage;
+
+namespace {
+
+void fillRect(QImage &image, int x, int y, int w, int h, QRgb colour)
+{
+    const QRect r = QRect(x, y, w, h).intersected(image.rect());
+    for (int row = r.top(); row <= r.bottom(); ++row) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(row));
+        std::fill(line + r.left(), line + r.right() + 1, colour);
+    }
+}
+
+// A web page: flat bars and panels, lines of small dark glyph-like strokes on
+// white, one picture block.
+QImage pageLike(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(0xffffffff);
+    std::mt19937 random(42);
+    fillRect(image, 0, 0, width, 60, 0xff2b579a);            // header bar
+    fillRect(image, 0, 60, 220, height - 60, 0xfff3f3f3);    // side panel
+    fillRect(image, width - 420, 100, 380, 240, 0xff8fb3d9); // picture block
+    for (int y = 90; y + 14 < height; y += 22) {             // text lines
+        int x = 250;
+        const int right = y < 360 ? width - 440 : width - 40;
+        while (x < right) {
+            const int word = 12 + int(random() % 60);
+            for (int g = x; g < std::min(x + word, right); g += 7) { // glyphs
+                const int glyphHeight = 6 + int(random() % 8);
+                fillRect(image, g, y + 14 - glyphHeight, 2 + int(random() % 4), glyphHeight,
+                         0xff202020);
+            }
+            x += word + 8;
+        }
+    }
+    for (int y = 90; y < height; y += 30) // menu entries
+        fillRect(image, 20, y, 120 + int(random() % 60), 10, 0xff1a0dab);
+    return image;
+}
+
+// A camera picture: smooth gradients with sensor noise.
+QImage photoLike(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    std::mt19937 random(7);
+    std::normal_distribution<float> noise(0.0f, 6.0f);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x) {
+            const float fx = float(x) / float(width);
+            const float fy = float(y) / float(height);
+            const auto channel = [&](float v) {
+                return std::clamp(int(v + noise(random)), 0, 255);
+            };
+            line[x] =
+                qRgb(channel(60 + 150 * fx), channel(90 + 120 * fy), channel(200 - 140 * fx * fy));
+        }
+    }
+    return image;
+}
+
+// The floor: libjpeg with the writer's settings, reading the pixels in
+// place, all rows in one call, into memory.
+QByteArray bareEncode(const QImage &image, J_COLOR_SPACE space, int components)
+{
+    jpeg_compress_struct cinfo;
+    jpeg_error_mgr err;
+    cinfo.err = jpeg_std_error(&err); // a failure exits; fine for a benchmark
+    jpeg_create_compress(&cinfo);
+    unsigned char *out = nullptr;
+    unsigned long outSize = 0;
+    jpeg_mem_dest(&cinfo, &out, &outSize);
+    cinfo.image_width = JDIMENSION(image.width());
+    cinfo.image_height = JDIMENSION(image.height());
+    cinfo.input_components = components;
+    cinfo.in_color_space = space;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, 90, TRUE);
+    cinfo.dct_method = JDCT_FLOAT;
+    std::vector<JSAMPROW> rows(std::size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y)
+        rows[std::size_t(y)] = const_cast<JSAMPLE *>(image.constScanLine(y));
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        jpeg_write_scanlines(&cinfo, rows.data() + cinfo.next_scanline,
+                             cinfo.image_height - cinfo.next_scanline);
+    }
+    jpeg_finish_compress(&cinfo);
+    jpeg_destroy_compress(&cinfo);
+    QByteArray result(reinterpret_cast<const char *>(out), qsizetype(outSize));
+    std::free(out);
+    return result;
+}
+
+double threadCpuMs()
+{
+    timespec ts;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+struct Timing {
+    double wall = 1e300; // ms per picture
+    double cpu = 1e300;  // this thread's CPU time, kernel work included
+};
+
+// Best mean over several rounds; the rounds of the routes alternate so that
+// drift hits them alike. On a shared machine the CPU figures are the steadier.
+std::vector<Timing> timeRoutes(const std::vector<std::function<void()>> &routes, int perRound,
+                               int rounds)
+{
+    std::vector<Timing> best(routes.size());
+    for (const auto &route : routes) // warm-up
+        route();
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t i = 0; i < routes.size(); ++i) {
+            QElapsedTimer timer;
+            timer.start();
+            const double cpuStart = threadCpuMs();
+            for (int n = 0; n < perRound; ++n)
+                routes[i]();
+            best[i].cpu = std::min(best[i].cpu, (threadCpuMs() - cpuStart) / perRound);
+            best[i].wall = std::min(best[i].wall, double(timer.nsecsElapsed()) / 1e6 / perRound);
+        }
+    }
+    return best;
+}
+
+} // namespace
+
+int main()
+{
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::fprintf(stderr, "no temporary folder\n");
+        return 1;
+    }
+    const QString samePath = dir.filePath(QStringLiteral("webcam.jpg"));
+    const J_COLOR_SPACE screenSpace = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? JCS_EXT_BGRX : JCS_EXT_XRGB;
+
+    struct Case {
+        const char *content;
+        QImage (*make)(int, int);
+    };
+    const Case cases[] = {{"page", pageLike}, {"photo", photoLike}};
+    const QSize sizes[] = {{1280, 720}, {1920, 1080}};
+    struct Row {
+        QString label;
+        double kib;
+        std::vector<Timing> timings;
+    };
+    std::vector<Row> results;
+
+    bool ok = true;
+    for (const QSize &size : sizes) {
+        for (const Case &c : cases) {
+            const QImage picture = c.make(size.width(), size.height());
+            int counter = 0;
+            const std::vector<std::function<void()>> routes = {
+                [&] { // the default pattern shot%counter%.jpg: a new file each tick
+                    TJPEGImage jpeg;
+                    jpeg.Assign(picture);
+                    jpeg.SaveToFile(dir.filePath(QStringLiteral("shot%1.jpg").arg(++counter)));
+                },
+                [&] { // a constant name: the file is cut to 0 and rewritten
+                    TJPEGImage jpeg;
+                    jpeg.Assign(picture);
+                    jpeg.SaveToFile(samePath);
+                },
+                [&] { bareEncode(picture, screenSpace, 4); },
+                [&] { bareEncode(picture.convertToFormat(QImage::Format_BGR888), JCS_EXT_BGR, 3); },
+            };
+            const std::vector<Timing> timings = timeRoutes(routes, 3, 15);
+            for (int i = 1; i <= counter; ++i)
+                QFile::remove(dir.filePath(QStringLiteral("shot%1.jpg").arg(i)));
+
+            QFile written(samePath);
+            const QByteArray floorBytes = bareEncode(picture, screenSpace, 4);
+            const bool same = written.open(QIODevice::ReadOnly) && written.readAll() == floorBytes;
+            if (!same)
+                std::printf("%s %dx%d: TJPEGImage's file differs from the floor's stream!\n",
+                            c.content, size.width(), size.height());
+            ok = ok && same;
+            results.push_back(
+                {QStringLiteral("%1 %2x%3").arg(c.content).arg(size.width()).arg(size.height()),
+                 double(floorBytes.size()) / 1024.0, timings});
+        }
+    }
+
+    std::printf("ms per picture, best of 15 rounds of 3\n"
+                "  new: TJPEGImage, a new file each picture; same: TJPEGImage rewriting one file\n"
+                "  floor: bare libjpeg into memory; 24-bit: floor after a 24-bit copy\n");
+    for (const bool cpu : {false, true}) {
+        std::printf("\n%s\n%-16s %5s %8s %8s %8s %7s %7s %8s\n",
+                    cpu ? "this thread's CPU time" : "wall-clock time", "picture", "KiB", "new",
+                    "same", "floor", "new/fl", "same/fl", "24-bit");
+        for (const Row &row : results) {
+            double ms[4];
+            for (int i = 0; i < 4; ++i)
+                ms[i] = cpu ? row.timings[i].cpu : row.timings[i].wall;
+            std::printf("%-16s %5.0f %8.2f %8.2f %8.2f %7.3f %7.3f %8.2f\n", qPrintable(row.label),
+                        row.kib, ms[0], ms[1], ms[2], ms[0] / ms[2], ms[1] / ms[2], ms[3]);
+        }
+    }
+    return ok ? 0 : 1;
+}
