@@ -277,7 +277,19 @@ QSize TTBXSpinEditItem::sizeHint() const
 {
     // Grow only when the font needs more than the design height.
     const int needed = fontMetrics().height() + 4;
-    return QSize(kDesignSize.width(), std::max(kDesignSize.height(), needed));
+    // Wide enough for the longest text the range can show ("1440.00 min"),
+    // so a desktop font larger than the design font cuts nothing off.
+    int widest = 0;
+    try {
+        for (long double bound : {m_model.minValue(), m_model.maxValue()})
+            widest = std::max(widest, fontMetrics().horizontalAdvance(m_model.format(bound)));
+    } catch (const Exception &) {
+        // An unformattable bound only costs the exact fit.
+    }
+    const int frame =
+        2 * std::clamp(style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this), 0, 2);
+    const int width = widest + kButtonWidth + frame + 6;
+    return QSize(std::max(kDesignSize.width(), width), std::max(kDesignSize.height(), needed));
 }
 
 QSize TTBXSpinEditItem::minimumSizeHint() const
