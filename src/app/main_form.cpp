@@ -3,6 +3,7 @@
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
 #include "capture/preview_form.h"
+#include "settings/interval_units.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"
 #include "ui/elided_label.h"
@@ -23,9 +24,11 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -115,6 +118,13 @@ TMainForm::~TMainForm()
 void TMainForm::setPreviewForm(TPreviewForm *preview)
 {
     m_preview = preview;
+    if (m_preview) {
+        // Closing the window only unchecks the item: no click, no capture.
+        m_preview->OnClose = [self = QPointer<TMainForm>(this)] {
+            if (self)
+                self->ViewPreviewTBXItem->setChecked(false);
+        };
+    }
 }
 
 void TMainForm::createImageLists()
@@ -223,7 +233,6 @@ void TMainForm::createToolbars()
     AddressToolbar->addAction(GoTBXItem);
     if (auto *button = qobject_cast<QToolButton *>(AddressToolbar->widgetForAction(GoTBXItem)))
         button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    AddressToolbar->installEventFilter(this);
 
     ViewToolbarsAddressBarTBXVisibilityToggleItem = AddressToolbar->toggleViewAction();
     ViewToolbarsAddressBarTBXVisibilityToggleItem->setObjectName(
@@ -329,7 +338,7 @@ void TMainForm::createSettingsPanel()
         auto *hostLayout = new QHBoxLayout(host);
         hostLayout->setContentsMargins(0, 0, 0, 0);
         hostLayout->addWidget(field);
-        host->setFixedSize(72, 21);
+        host->setMinimumSize(72, 21);
     }
     update->addWidget(Label3, 0, 0);
     update->addWidget(TBXToolbar3, 0, 1, Qt::AlignLeft);
@@ -416,6 +425,55 @@ void TMainForm::createTimers()
     PictureTimer->setOnTimer([this](TTimer *) { PictureTimerTimer(); });
 }
 
+namespace {
+
+// Reports every mouse-button press on the Address Bar to the window before the
+// press acts: on the label, the handle and free space of the bar, Go, and the
+// face of the address field while no edit is open. It watches the bar and every
+// widget on it, and never consumes a press.
+class AddressBarPresses : public QObject {
+public:
+    explicit AddressBarPresses(TMainForm *form) : QObject(form), m_form(form)
+    {
+        QToolBar *bar = form->AddressToolbar;
+        bar->installEventFilter(this);
+        for (QWidget *widget : bar->findChildren<QWidget *>())
+            widget->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
+            return false;
+        auto *widget = static_cast<QWidget *>(watched);
+        auto *press = static_cast<QMouseEvent *>(event);
+        const QPoint pos = press->position().toPoint();
+        QToolBar *bar = m_form->AddressToolbar;
+        TAddressComboBox *field = m_form->AddressComboBoxItem;
+        // The drop-down list and the overflow menu are windows of their own.
+        if (widget->window() != bar->window())
+            return false;
+        // A press that a child leaves unused travels on to its parent; it was
+        // reported where it landed.
+        if (widget->childAt(pos))
+            return false;
+        // Inside an open edit a press belongs to the typing.
+        if (field->isEditing() && (widget == field || field->isAncestorOf(widget)))
+            return false;
+        const QPoint at = widget->mapTo(bar, pos);
+        guarded([&] {
+            m_form->AddressToolbarMouseDown(press->button(), press->modifiers(), at.x(), at.y());
+        });
+        return false;
+    }
+
+private:
+    TMainForm *m_form;
+};
+
+} // namespace
+
 void TMainForm::connectHandlers()
 {
     auto click = [this](QAction *action, void (TMainForm::*handler)()) {
@@ -455,6 +513,33 @@ void TMainForm::connectHandlers()
     connect(WebBrowser, &TBrowserControl::NewWindow2, this,
             [this](bool &cancel) { guarded([&] { WebBrowserNewWindow2(cancel); }); });
 
+    for (TTBXSpinEditItem *field : {TBXSpinEditItem2, TBXSpinEditItem1}) {
+        field->OnConvert = [this](TTBXSpinEditItem *sender, const QString &prefix,
+                                  const QString &postfix, long double &value, bool &canConvert) {
+            TBXSpinEditItem2Convert(sender, prefix, postfix, value, canConvert);
+        };
+    }
+    TBXSpinEditItem2->OnChange = [this](TTBXSpinEditItem *, const QString &text) {
+        TBXSpinEditItem2Change(text);
+    };
+    TBXSpinEditItem1->OnChange = [this](TTBXSpinEditItem *, const QString &text) {
+        TBXSpinEditItem1Change(text);
+    };
+    TBXSpinEditItem2->OnStep = [this](TTBXSpinEditItem *, int step, long double oldValue,
+                                      long double &newValue) {
+        TBXSpinEditItem2Step(step, oldValue, newValue);
+    };
+    TBXSpinEditItem1->OnStep = [this](TTBXSpinEditItem *, int step, long double oldValue,
+                                      long double &newValue) {
+        TBXSpinEditItem1Step(step, oldValue, newValue);
+    };
+
+    AddressComboBoxItem->OnBeginEdit = [this] { AddressComboBoxItemBeginEdit(); };
+    AddressComboBoxItem->OnAcceptText = [this](const QString &text, bool &accept) {
+        AddressComboBoxItemAcceptText(text, accept);
+    };
+    AddressComboBoxItem->OnChange = [this] { AddressComboBoxItemChange(); };
+
     FileNameEdit->OnChange = [this](QObject *) { FileNameEditChange(); };
     FileNameEdit->OnBeforeDialog = [this](QObject *, QString &name, bool &action) {
         FileNameEditBeforeDialog(name, action);
@@ -472,28 +557,65 @@ void TMainForm::connectHandlers()
     };
     SelectAreaPaintBox->OnMouseUp = [this](TPaintBox *, Qt::MouseButton b, Qt::KeyboardModifiers s,
                                            int x, int y) { SelectAreaPaintBoxMouseUp(b, s, x, y); };
+
+    // A press on the Address Bar sets the title before it acts.
+    new AddressBarPresses(this);
 }
+
+namespace {
+
+// Keys typed in a floating toolbar or dock of the window are the window's too,
+// as Qt's window shortcuts take them.
+bool isPartOf(const QWidget *window, const QWidget *form)
+{
+    return window == form || (window->windowType() == Qt::Tool && window->parentWidget() &&
+                              window->parentWidget()->window() == form);
+}
+
+} // namespace
 
 bool TMainForm::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == AddressToolbar && event->type() == QEvent::Resize)
         guarded([this] { AddressToolbarResize(); });
 
-    if (event->type() == QEvent::KeyRelease) {
-        // Key preview. An application filter sees a key event once for every
-        // widget it propagates to; only the first delivery counts.
-        static const QEvent *lastEvent = nullptr;
-        static QPointer<QObject> lastReceiver;
-        const bool propagating =
-            event == lastEvent && lastReceiver && watched == lastReceiver->parent();
-        lastEvent = event;
-        lastReceiver = watched;
-        auto *widget = qobject_cast<QWidget *>(watched);
-        if (!propagating && widget && widget->window() == this) {
+    switch (event->type()) {
+    case QEvent::ShortcutOverride:
+    case QEvent::KeyPress:
+        // A new keystroke: any release met before it has ended its travel.
+        m_keySeen = nullptr;
+        break;
+    case QEvent::KeyRelease:
+        if (watched->isWidgetType()) {
+            // Key preview: FormKeyUp once per release, before the widget with
+            // the focus handles it. The application filter meets a release at
+            // every widget it travels up to while unused, and twice at a widget
+            // that has this window as its own filter as well (the Address Bar);
+            // objects between that are not widgets (a QWindow, a page's scene)
+            // leave the chain alone. The page also hands a release it does not
+            // use back to the view's parent later: a copy, sent by the program,
+            // with the stamp of the original.
             auto *key = static_cast<QKeyEvent *>(event);
-            if (!key->isAutoRepeat())
+            auto *widget = static_cast<QWidget *>(watched);
+            const bool travelling =
+                key == m_keySeen && m_keySeenAt &&
+                (widget == m_keySeenAt || widget == m_keySeenAt->parentWidget());
+            m_keySeen = key;
+            m_keySeenAt = widget;
+            const KeyStamp stamp{key->timestamp(), key->key(), key->nativeScanCode()};
+            const bool handedBack = !key->spontaneous() && stamp.timestamp != 0 &&
+                                    stamp.timestamp == m_keyHandled.timestamp &&
+                                    stamp.key == m_keyHandled.key &&
+                                    stamp.scanCode == m_keyHandled.scanCode;
+            if (!travelling && !handedBack && !key->isAutoRepeat() &&
+                isPartOf(widget->window(), this)) {
+                m_keyHandled = stamp;
                 guarded([&] { FormKeyUp(key->key(), key->modifiers()); });
+            }
         }
+        break;
+    default:
+        break;
     }
     return QMainWindow::eventFilter(watched, event);
 }
@@ -521,8 +643,7 @@ void TMainForm::FormCreate()
 {
     WebBrowser->GoHome();
     Label5->setText(ExpandFileNamePattern());
-    // The reload interval follows its field from the start.
-    TBXSpinEditItem1Change(TBXSpinEditItem1->text());
+    PageTimer->setInterval(pageIntervalMs(TBXSpinEditItem1->value()));
 }
 
 void TMainForm::TBXItem2Click()
@@ -573,9 +694,25 @@ void TMainForm::StayOnTopTBXCheckBoxChange()
     windowHandle()->setFlag(Qt::WindowStaysOnTopHint, StayOnTopTBXCheckBox->isChecked());
 }
 
+int TMainForm::addressBarRoom() const
+{
+    // 100 pixels hold the label and Go at the design font; with a desktop's
+    // larger font they need more, and Go must not fall off the bar.
+    const QStyle *style = AddressToolbar->style();
+    int room = TBXLabelItem1->sizeHint().width() +
+               style->pixelMetric(QStyle::PM_ToolBarHandleExtent, nullptr, AddressToolbar) +
+               2 * style->pixelMetric(QStyle::PM_ToolBarFrameWidth, nullptr, AddressToolbar) +
+               2 * style->pixelMetric(QStyle::PM_ToolBarItemMargin, nullptr, AddressToolbar) +
+               3 * style->pixelMetric(QStyle::PM_ToolBarItemSpacing, nullptr, AddressToolbar);
+    if (QWidget *go = AddressToolbar->widgetForAction(GoTBXItem))
+        room += go->sizeHint().width();
+    return std::max(100, room);
+}
+
 void TMainForm::AddressToolbarResize()
 {
-    const int width = AddressToolbar->isFloating() ? 150 : AddressToolbar->width() - 100;
+    const int width =
+        AddressToolbar->isFloating() ? 150 : AddressToolbar->width() - addressBarRoom();
     AddressComboBoxItem->setEditWidth(width);
     AddressComboBoxItem->setListMinimumWidth(width - 4);
 }

@@ -6,6 +6,7 @@
 #include <QImage>
 #include <QList>
 #include <QMainWindow>
+#include <QPointer>
 
 #include <functional>
 #include <memory>
@@ -14,6 +15,7 @@
 class QAction;
 class QCheckBox;
 class QDockWidget;
+class QKeyEvent;
 class QLabel;
 class QMenu;
 class QMenuBar;
@@ -135,6 +137,10 @@ public:
     // Null until the first capture; an empty (0-size) bitmap is a value.
     std::optional<QImage> FCaptureBitmap;
     qint32 FCaptureCounter = 0;
+    // --- Capture run and area state
+    // A picture tick is running, its error box included; ticks that arrive
+    // meanwhile are held back.
+    bool FTakingPicture = false;
 
     // Status panel 0's full text.
     QString statusText() const;
@@ -145,6 +151,9 @@ public:
     std::function<bool(const QString &folder)> folderOpener;
 
     static QString aboutText();
+    // What the Address Bar keeps beside the field: the label, Go and the
+    // bar's own handle and margins; at least 100 pixels.
+    int addressBarRoom() const;
 
     // --- Window and commands
     void FormCreate();
@@ -225,6 +234,17 @@ private:
     void connectHandlers();
 
     TPreviewForm *m_preview = nullptr;
+
+    // Key preview: the key release last seen by the application filter and
+    // the widget it was last seen at, to tell its travel up the parents from
+    // a new release; and the last release handed to FormKeyUp.
+    const QKeyEvent *m_keySeen = nullptr;
+    QPointer<QWidget> m_keySeenAt;
+    struct KeyStamp {
+        quint64 timestamp = 0;
+        int key = 0;
+        quint32 scanCode = 0;
+    } m_keyHandled;
 };
 
 } // namespace framelog

@@ -28,10 +28,15 @@ void TestSaveLocationForm::folderDialog_data()
     QTest::addColumn<QString>("before");
     QTest::addColumn<QString>("chosen"); // empty: Cancel
     QTest::addColumn<QString>("after");
-    QTest::newRow("folder for a bare name")
-        << "img%time%.jpg" << "/data/webcam" << "/data/webcam/img%time%.jpg";
-    QTest::newRow("the root") << "/old/img%time%.jpg" << "/" << "/img%time%.jpg";
-    QTest::newRow("cancel restores") << "/old/img%time%.jpg" << "" << "/old/img%time%.jpg";
+    QTest::newRow("folder for a bare name") << "img%time%.jpg"
+                                            << "/data/webcam"
+                                            << "/data/webcam/img%time%.jpg";
+    QTest::newRow("the root") << "/old/img%time%.jpg"
+                              << "/"
+                              << "/img%time%.jpg";
+    QTest::newRow("cancel restores") << "/old/img%time%.jpg"
+                                     << ""
+                                     << "/old/img%time%.jpg";
 }
 
 void TestSaveLocationForm::folderDialog()
@@ -73,7 +78,8 @@ void TestSaveLocationForm::browseOpens_data()
 {
     QTest::addColumn<QString>("pattern");
     QTest::addColumn<QString>("opened");
-    QTest::newRow("folder part") << "/pics/img%time%.jpg" << "/pics/";
+    QTest::newRow("folder part") << "/pics/img%time%.jpg"
+                                 << "/pics/";
     QTest::newRow("no folder: the program's folder")
         << "img%time%.jpg" << QCoreApplication::applicationDirPath() + QLatin1Char('/');
     QTest::newRow("relative folder") << "pics/img.jpg" << QDir::currentPath() + "/pics/";
