@@ -20,8 +20,8 @@ QRect captureSource(bool selectionActive, const TRect &selection, QSize widgetSi
 
 // A new bitmap of `source`'s size holding the widget's pixels from `source`.
 // A zero width or height gives an empty bitmap and no error. Throws
-// EInvalidOperation "Canvas does not allow drawing" when there is no widget or
-// it cannot be grabbed, and EOutOfResources when no pixel storage can be had;
+// EInvalidOperation "Canvas does not allow drawing" when there is no widget,
+// and EOutOfResources when no pixel storage can be had;
 // `bitmap` then holds what was made so far (empty, or sized but not copied).
 void grabWidgetArea(QWidget *widget, const QRect &source, QImage &bitmap);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QWidget>
 
 #include <functional>
@@ -9,8 +10,8 @@ class QScrollArea;
 
 namespace framelog {
 
-// The stay-on-top tool window that shows what a capture would take. Closing
-// it only hides it.
+// The stay-on-top tool window that shows what a capture would take. It lives
+// as long as the program; closing it only hides it.
 class TPreviewForm : public QWidget {
     Q_OBJECT
 public:
@@ -19,11 +20,14 @@ public:
     QScrollArea *ScrollBox1 = nullptr;
     QLabel *Image1 = nullptr;
 
-    // Puts a picture into Image1, which takes the picture's size.
+    // Puts a copy of `picture` into Image1, which takes the picture's size;
+    // the scroll box offers scroll bars when it is larger than the window.
     void setPicture(const QImage &picture);
     QImage picture() const;
 
-    // Called when the user closes the window (it is hidden, not destroyed).
+    // The close handler: hides the window and tells the owner through
+    // OnClose (the main window unchecks its View > Preview item).
+    void FormClose();
     std::function<void()> OnClose;
 
 protected:

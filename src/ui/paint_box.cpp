@@ -3,6 +3,7 @@
 #include "ui/error_box.h"
 
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 namespace framelog {
@@ -13,12 +14,14 @@ TPaintBox::TPaintBox(QWidget *parent) : QWidget(parent)
     setMouseTracking(true);
 }
 
-void TPaintBox::paintEvent(QPaintEvent *)
+void TPaintBox::paintEvent(QPaintEvent *event)
 {
     if (!OnPaint)
         return;
+    m_paintRegion = event->region();
     QPainter painter(this);
     guarded([&] { OnPaint(this, painter); });
+    m_paintRegion = QRegion();
 }
 
 void TPaintBox::mousePressEvent(QMouseEvent *event)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRegion>
 #include <QWidget>
 
 #include <functional>
@@ -22,11 +23,18 @@ public:
                        int x, int y)>
         OnMouseUp;
 
+    // While OnPaint runs: the part of the box that this paint must cover. A
+    // handler draws only what lies in it, so a small update costs little.
+    const QRegion &paintRegion() const { return m_paintRegion; }
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+
+private:
+    QRegion m_paintRegion;
 };
 
 } // namespace framelog

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/main_form.h"
+#include "capture/preview_form.h"
 #include "fake_browser.h"
 #include "ui/error_box.h"
 
@@ -30,17 +31,21 @@ public:
     std::function<void(const QString &)> onShow;
 };
 
-// The real main window on a fake browser, shown off screen.
+// The real main window on a fake browser, shown off screen, with its hidden
+// preview window as the program makes it.
 struct FormFixture {
     explicit FormFixture(bool show = true)
-        : browser(new FakeBrowser), form(std::make_unique<TMainForm>(browser))
+        : browser(new FakeBrowser), form(std::make_unique<TMainForm>(browser)),
+          preview(std::make_unique<TPreviewForm>())
     {
+        form->setPreviewForm(preview.get());
         if (show)
             form->show();
     }
     ErrorRecorder errors;
     FakeBrowser *browser;
     std::unique_ptr<TMainForm> form;
+    std::unique_ptr<TPreviewForm> preview; // destroyed before the window
 };
 
 } // namespace framelog::test
