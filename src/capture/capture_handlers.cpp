@@ -34,7 +34,8 @@ QString TMainForm::ExpandFileNamePattern()
 {
     return expandFileNamePattern(
         FileNameEdit->text(), FCaptureCounter, &QDateTime::currentDateTime,
-        [this] { return WebBrowser->LocationName(); }, LocaleFormats::fromLocale(QLocale::system()));
+        [this] { return WebBrowser->LocationName(); },
+        LocaleFormats::fromLocale(QLocale::system()));
 }
 
 void TMainForm::FileNameEditChange()
