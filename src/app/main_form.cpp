@@ -77,6 +77,19 @@ QWidget *alignmentPanel(const char *name, QGridLayout *&grid)
     return panel;
 }
 
+void setUpIntervalField(TTBXSpinEditItem *field, int decimals, long double increment,
+                        long double min, long double max, const QString &unit, long double value)
+{
+    field->setValueType(SpinValueType::evtFloat);
+    field->setDecimal(decimals);
+    field->setIncrement(increment);
+    field->setMinValue(min);
+    field->setMaxValue(max);
+    field->setPostfix(unit);
+    field->setSpaceBeforePostfix(true);
+    field->setValue(value);
+}
+
 QAction *item(QObject *parent, const char *name, const QString &caption,
               const QIcon &icon = QIcon())
 {
@@ -311,27 +324,13 @@ void TMainForm::createSettingsPanel()
     Label3 = named(new QLabel(tr("Take picture every")), "Label3");
     TBXToolbar3 = named(new QWidget, "TBXToolbar3");
     TBXSpinEditItem2 = named(new TTBXSpinEditItem(TBXToolbar3), "TBXSpinEditItem2");
-    TBXSpinEditItem2->setValueType(SpinValueType::evtFloat);
-    TBXSpinEditItem2->setDecimal(1);
-    TBXSpinEditItem2->setIncrement(0.1L);
-    TBXSpinEditItem2->setMinValue(0.1L);
-    TBXSpinEditItem2->setMaxValue(30.0L);
-    TBXSpinEditItem2->setPostfix(QStringLiteral("s"));
-    TBXSpinEditItem2->setSpaceBeforePostfix(true);
-    TBXSpinEditItem2->setValue(1.0L);
+    setUpIntervalField(TBXSpinEditItem2, 1, 0.1L, 0.1L, 30.0L, QStringLiteral("s"), 1.0L);
     Label3->setBuddy(TBXSpinEditItem2);
     TBXCheckBox1 = named(new QCheckBox(tr("Reload every")), "TBXCheckBox1");
     TBXCheckBox1->setChecked(true);
     TBXToolbar2 = named(new QWidget, "TBXToolbar2");
     TBXSpinEditItem1 = named(new TTBXSpinEditItem(TBXToolbar2), "TBXSpinEditItem1");
-    TBXSpinEditItem1->setValueType(SpinValueType::evtFloat);
-    TBXSpinEditItem1->setDecimal(2);
-    TBXSpinEditItem1->setIncrement(1.0L);
-    TBXSpinEditItem1->setMinValue(0.167L);
-    TBXSpinEditItem1->setMaxValue(1440.0L);
-    TBXSpinEditItem1->setPostfix(QStringLiteral("min"));
-    TBXSpinEditItem1->setSpaceBeforePostfix(true);
-    TBXSpinEditItem1->setValue(45.0L);
+    setUpIntervalField(TBXSpinEditItem1, 2, 1.0L, 0.167L, 1440.0L, QStringLiteral("min"), 45.0L);
     TBXSpinEditItem1->setAccessibleName(tr("Reload every"));
     for (auto [host, field] :
          {std::pair{TBXToolbar3, TBXSpinEditItem2}, std::pair{TBXToolbar2, TBXSpinEditItem1}}) {

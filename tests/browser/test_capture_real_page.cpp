@@ -7,17 +7,7 @@
 
 using namespace framelog;
 using namespace framelog::test;
-
-namespace {
-// A red page with a blue 100 x 50 block at (10, 20).
-const char *kBlockPage =
-    "<!doctype html><html><head><title>Block</title><style>"
-    "html,body{margin:0;background:#ff0000;overflow:hidden}"
-    "#b{position:absolute;left:10px;top:20px;width:100px;height:50px;background:#0000ff}"
-    "</style></head><body><div id=b></div></body></html>";
-constexpr QRgb kRed = 0xffff0000;
-constexpr QRgb kBlue = 0xff0000ff;
-} // namespace
+using namespace framelog::test::blockpage;
 
 class TestCaptureRealPage : public QObject {
     Q_OBJECT
@@ -38,22 +28,10 @@ private:
 void TestCaptureRealPage::initTestCase()
 {
     errors = new ErrorRecorder;
-    auto *browser = new WebEngineBrowser;
-    form = new TMainForm(browser);
+    form = new TMainForm(new WebEngineBrowser);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
-    QSignalSpy complete(browser, &TBrowserControl::NavigateComplete2);
-    browser->Navigate(
-        pages.write(QStringLiteral("block.html"), QLatin1String(kBlockPage)).toString());
-    QTRY_VERIFY_WITH_TIMEOUT(browser->LocationName() == QStringLiteral("Block"), 20000);
-    // The page is on screen once its pixels are.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            form->FSelectionActive = false;
-            form->CapturePage();
-            return form->FCaptureBitmap->pixel(50, 40) == kBlue;
-        }(),
-        20000);
+    QVERIFY(showIn(*form, pages));
 }
 
 void TestCaptureRealPage::cleanupTestCase()

@@ -13,17 +13,9 @@
 
 using namespace framelog;
 using namespace framelog::test;
+using namespace framelog::test::blockpage;
 
 namespace {
-// A red page with a blue 100 x 50 block at (10, 20).
-const char *kBlockPage =
-    "<!doctype html><html><head><title>Block</title><style>"
-    "html,body{margin:0;background:#ff0000;overflow:hidden}"
-    "#b{position:absolute;left:10px;top:20px;width:100px;height:50px;background:#0000ff}"
-    "</style></head><body><div id=b></div></body></html>";
-constexpr QRgb kRed = 0xffff0000;
-constexpr QRgb kBlue = 0xff0000ff;
-const QRect kBlock(10, 20, 100, 50);
 
 // The largest difference of one colour channel between a decoded picture
 // and the page, over the pixels at least `margin` away from the block's
@@ -79,22 +71,12 @@ void TestCaptureRunRealPage::initTestCase()
 {
     QVERIFY(dir.isValid());
     errors = new ErrorRecorder;
-    auto *browser = new WebEngineBrowser;
-    form = new TMainForm(browser);
+    form = new TMainForm(new WebEngineBrowser);
     preview = new TPreviewForm;
     form->setPreviewForm(preview);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
-    browser->Navigate(
-        pages.write(QStringLiteral("block.html"), QLatin1String(kBlockPage)).toString());
-    QTRY_VERIFY_WITH_TIMEOUT(browser->LocationName() == QStringLiteral("Block"), 20000);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [&] {
-            form->FSelectionActive = false;
-            form->CapturePage();
-            return form->FCaptureBitmap->pixel(50, 40) == kBlue;
-        }(),
-        20000);
+    QVERIFY(showIn(*form, pages));
 }
 
 void TestCaptureRunRealPage::cleanupTestCase()

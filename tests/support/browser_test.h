@@ -2,6 +2,7 @@
 
 // Helpers for tests that drive the real Qt WebEngine control.
 
+#include "app/main_form.h"
 #include "browse/web_engine_browser.h"
 
 #include <QApplication>
@@ -35,6 +36,37 @@ public:
 private:
     QTemporaryDir m_dir;
 };
+
+// A red page with a blue 100 x 50 block at (10, 20): known pixels on a real
+// page.
+namespace blockpage {
+inline constexpr char kHtml[] =
+    "<!doctype html><html><head><title>Block</title><style>"
+    "html,body{margin:0;background:#ff0000;overflow:hidden}"
+    "#b{position:absolute;left:10px;top:20px;width:100px;height:50px;background:#0000ff}"
+    "</style></head><body><div id=b></div></body></html>";
+inline constexpr QRgb kRed = 0xffff0000;
+inline constexpr QRgb kBlue = 0xff0000ff;
+inline const QRect kBlock(10, 20, 100, 50);
+
+// Opens the page in the window's browser and waits until a capture shows it.
+inline bool showIn(TMainForm &form, LocalPages &pages)
+{
+    form.WebBrowser->Navigate(
+        pages.write(QStringLiteral("block.html"), QLatin1String(kHtml)).toString());
+    return QTest::qWaitFor(
+        [&] {
+            if (form.WebBrowser->LocationName() != QStringLiteral("Block"))
+                return false;
+            const bool active = form.FSelectionActive;
+            form.FSelectionActive = false;
+            form.CapturePage();
+            form.FSelectionActive = active;
+            return form.FCaptureBitmap->pixel(50, 40) == kBlue;
+        },
+        20000);
+}
+} // namespace blockpage
 
 } // namespace framelog::test
 

@@ -2,6 +2,7 @@
 
 #include "browse/browser_control.h"
 
+#include <QImage>
 #include <QStringList>
 #include <QWidget>
 
@@ -14,6 +15,8 @@ class FakePage : public QWidget {
 public:
     using QWidget::QWidget;
     static QRgb pixelAt(int x, int y);
+    // What the page shows in `area`, as a screen-format bitmap.
+    static QImage picture(const QRect &area);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

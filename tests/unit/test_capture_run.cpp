@@ -22,16 +22,6 @@ using namespace framelog::test;
 
 namespace {
 
-// What the fake page shows in `area`.
-QImage pagePicture(const QRect &area)
-{
-    QImage picture(area.size(), QImage::Format_RGB32);
-    for (int y = 0; y < area.height(); ++y)
-        for (int x = 0; x < area.width(); ++x)
-            picture.setPixel(x, y, FakePage::pixelAt(area.x() + x, area.y() + y));
-    return picture;
-}
-
 QByteArray fileBytes(const QString &path)
 {
     return readWholeFile(path).value_or(QByteArray("<missing>"));
@@ -118,7 +108,7 @@ void TestCaptureRun::ticksWriteNumberedFilesOfThePage()
     for (int i = 0; i < 3; ++i)
         w().PictureTimerTimer();
 
-    const QByteArray expected = referenceJpeg(pagePicture(QRect(QPoint(), pageSize())));
+    const QByteArray expected = referenceJpeg(FakePage::picture(QRect(QPoint(), pageSize())));
     QVERIFY(!expected.isEmpty());
     for (int n = 1; n <= 3; ++n)
         QCOMPARE(fileBytes(path(QStringLiteral("shot%1.jpg").arg(n))), expected);
@@ -476,7 +466,7 @@ void TestCaptureRun::runFromAreaModeCapturesTheSelection()
 
     form.PictureTimerTimer();
     QCOMPARE(fileBytes(path(QStringLiteral("area1.jpg"))),
-             referenceJpeg(pagePicture(QRect(10, 20, 100, 50))));
+             referenceJpeg(FakePage::picture(QRect(10, 20, 100, 50))));
     QVERIFY(f->errors.messages.isEmpty());
 
     click(form.CaptureTBXItem);

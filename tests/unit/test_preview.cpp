@@ -16,15 +16,6 @@ using namespace framelog::test;
 
 namespace {
 
-QImage pagePicture(const QRect &area)
-{
-    QImage picture(area.size(), QImage::Format_RGB32);
-    for (int y = 0; y < area.height(); ++y)
-        for (int x = 0; x < area.width(); ++x)
-            picture.setPixel(x, y, FakePage::pixelAt(area.x() + x, area.y() + y));
-    return picture;
-}
-
 QImage rgb32(const QImage &image)
 {
     return image.convertToFormat(QImage::Format_RGB32);
@@ -101,7 +92,7 @@ void TestPreview::showsTheSelectionAtTheTopLeft()
     QVERIFY(preview().isVisible());
     QVERIFY(QTest::qWaitForWindowExposed(&preview()));
     QCOMPARE(preview().Image1->geometry(), QRect(0, 0, 100, 50));
-    QCOMPARE(rgb32(preview().picture()), pagePicture(QRect(10, 20, 100, 50)));
+    QCOMPARE(rgb32(preview().picture()), FakePage::picture(QRect(10, 20, 100, 50)));
     QTRY_VERIFY(!preview().ScrollBox1->horizontalScrollBar()->isVisible());
     QVERIFY(!preview().ScrollBox1->verticalScrollBar()->isVisible());
     QVERIFY(f->errors.messages.isEmpty());
@@ -113,7 +104,7 @@ void TestPreview::largerPictureGetsScrollBars()
     QVERIFY(area.width() > 334 && area.height() > 274);
     choosePreview();
     QCOMPARE(preview().Image1->size(), area);
-    QCOMPARE(rgb32(preview().picture()), pagePicture(QRect(QPoint(), area)));
+    QCOMPARE(rgb32(preview().picture()), FakePage::picture(QRect(QPoint(), area)));
     QTRY_VERIFY(preview().ScrollBox1->horizontalScrollBar()->isVisible());
     QVERIFY(preview().ScrollBox1->verticalScrollBar()->isVisible());
 }
@@ -128,7 +119,7 @@ void TestPreview::uncheckingStillTakesACapture()
     QVERIFY(!w().ViewPreviewTBXItem->isChecked());
     QVERIFY(!preview().isVisible());
     QCOMPARE(preview().Image1->size(), QSize(30, 40)); // the hidden window has the newest
-    QCOMPARE(rgb32(preview().picture()), pagePicture(QRect(0, 0, 30, 40)));
+    QCOMPARE(rgb32(preview().picture()), FakePage::picture(QRect(0, 0, 30, 40)));
 }
 
 void TestPreview::captureBitmapIsPutBack_data()
