@@ -1,7 +1,7 @@
 // A capture run, area mode and the preview on a real page with known colours.
 #include "browser_test.h"
 #include "form_fixture.h"
-#include "jpeg_inspect.h"
+#include "jpeg_reader.h"
 
 #include "settings/timer.h"
 #include "ui/directory_edit.h"

@@ -4,7 +4,7 @@
 #include "form_fixture.h"
 
 #include "browse/address_combo_box.h"
-#include "jpeg_inspect.h"
+#include "jpeg_reader.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"
 

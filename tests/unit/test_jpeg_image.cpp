@@ -1,6 +1,6 @@
 #include "capture/jpeg_image.h"
 
-#include "jpeg_inspect.h"
+#include "jpeg_reader.h"
 
 #include <QDir>
 #include <QFile>

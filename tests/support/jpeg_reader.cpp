@@ -1,4 +1,4 @@
-#include "jpeg_inspect.h"
+#include "jpeg_reader.h"
 
 #include <QFile>
 
