@@ -3,7 +3,10 @@
 #include "form_fixture.h"
 #include "process_usage.h"
 
+#include <QCheckBox>
 #include <QSignalSpy>
+#include <QWebEnginePage>
+#include <QWindow>
 
 using namespace framelog;
 using namespace framelog::test;
@@ -18,6 +21,7 @@ private slots:
     void selectionHoldsExactlyItsPixels();
     void zeroWidthSelectionIsEmpty();
     void repeatedCapturesStayFlat();
+    void stayOnTopKeepsThePage();
 
 private:
     LocalPages pages;
@@ -100,6 +104,31 @@ void TestCaptureRealPage::repeatedCapturesStayFlat()
     QVERIFY2(
         after.residentKiB - before.residentKiB < 16 * 1024,
         qPrintable(QStringLiteral("grew by %1 KiB").arg(after.residentKiB - before.residentKiB)));
+}
+
+void TestCaptureRealPage::stayOnTopKeepsThePage()
+{
+    auto *browser = static_cast<WebEngineBrowser *>(form->WebBrowser);
+    QWebEnginePage *page = browser->view()->page();
+    // A mark in the live document: a reload or a new page would lose it.
+    page->runJavaScript(QStringLiteral("window.framelogMark = 42"));
+    QVariant mark;
+    page->runJavaScript(QStringLiteral("window.framelogMark"),
+                        [&](const QVariant &value) { mark = value; });
+    QTRY_COMPARE(mark.toInt(), 42);
+    QSignalSpy loads(page, &QWebEnginePage::loadStarted);
+
+    form->StayOnTopTBXCheckBox->setChecked(true);
+    QVERIFY(form->windowHandle()->flags() & Qt::WindowStaysOnTopHint);
+    form->StayOnTopTBXCheckBox->setChecked(false);
+    QVERIFY(!(form->windowHandle()->flags() & Qt::WindowStaysOnTopHint));
+
+    mark = QVariant();
+    page->runJavaScript(QStringLiteral("window.framelogMark"),
+                        [&](const QVariant &value) { mark = value; });
+    QTRY_VERIFY(mark.isValid());
+    QCOMPARE(mark.toInt(), 42);
+    QCOMPARE(loads.size(), 0);
 }
 
 FRAMELOG_BROWSER_TEST_MAIN(TestCaptureRealPage)

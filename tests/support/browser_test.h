@@ -6,6 +6,7 @@
 #include "browse/web_engine_browser.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -54,17 +55,23 @@ inline bool showIn(TMainForm &form, LocalPages &pages)
 {
     form.WebBrowser->Navigate(
         pages.write(QStringLiteral("block.html"), QLatin1String(kHtml)).toString());
-    return QTest::qWaitFor(
-        [&] {
-            if (form.WebBrowser->LocationName() != QStringLiteral("Block"))
-                return false;
-            const bool active = form.FSelectionActive;
-            form.FSelectionActive = false;
-            form.CapturePage();
-            form.FSelectionActive = active;
-            return form.FCaptureBitmap->pixel(50, 40) == kBlue;
-        },
-        20000);
+    const auto shown = [&] {
+        if (form.WebBrowser->LocationName() != QStringLiteral("Block"))
+            return false;
+        const bool active = form.FSelectionActive;
+        form.FSelectionActive = false;
+        form.CapturePage();
+        form.FSelectionActive = active;
+        return form.FCaptureBitmap->pixel(50, 40) == kBlue;
+    };
+    // Polled as QTRY_ does: the page's frames arrive through the event loop.
+    QDeadlineTimer deadline(20000);
+    while (!shown()) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(20);
+    }
+    return true;
 }
 } // namespace blockpage
 
