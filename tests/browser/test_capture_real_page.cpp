@@ -100,7 +100,11 @@ void TestCaptureRealPage::repeatedCapturesStayFlat()
     for (int i = 0; i < 2000; ++i)
         form->CapturePage();
     const ProcessUsage after = ProcessUsage::now();
-    QCOMPARE(after.openFiles, before.openFiles);
+    // The engine's own threads open and close a few files meanwhile; a leak
+    // per capture would show as thousands.
+    QVERIFY2(after.openFiles <= before.openFiles + 8,
+             qPrintable(
+                 QStringLiteral("%1 -> %2 open files").arg(before.openFiles).arg(after.openFiles)));
     QVERIFY2(
         after.residentKiB - before.residentKiB < 16 * 1024,
         qPrintable(QStringLiteral("grew by %1 KiB").arg(after.residentKiB - before.residentKiB)));
