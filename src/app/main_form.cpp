@@ -404,6 +404,10 @@ void TMainForm::createBrowserArea()
     auto *panelLayout = new QVBoxLayout(SelectAreaPanel);
     panelLayout->setContentsMargins(0, 0, 0, 0);
     SelectAreaPaintBox = named(new TPaintBox, "SelectAreaPaintBox");
+    SelectAreaPaintBox->setAccessibleName(tr("Area selection"));
+    SelectAreaPaintBox->setAccessibleDescription(
+        tr("A still picture of the page: drag with the left mouse button to mark the area "
+           "that captures take; a click clears it."));
     panelLayout->addWidget(SelectAreaPaintBox);
 
     // Both fill the same cell; only their z-order decides which is seen.
