@@ -407,7 +407,8 @@ void TMainForm::createBrowserArea()
     SelectAreaPaintBox->setAccessibleName(tr("Area selection"));
     SelectAreaPaintBox->setAccessibleDescription(
         tr("A still picture of the page: drag with the left mouse button to mark the area "
-           "that captures take; a click clears it."));
+           "that captures take; a click clears it.") +
+        QLatin1Char(' ') + TPaintBox::keyboardHelp());
     panelLayout->addWidget(SelectAreaPaintBox);
 
     // Both fill the same cell; only their z-order decides which is seen.

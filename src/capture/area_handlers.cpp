@@ -55,6 +55,9 @@ void TMainForm::SelectAreaTBXItemClick()
         if (browser)
             browser->lower();
         SelectAreaPanel->raise();
+        // The keyboard starts where the selection in force begins.
+        if (FSelectionActive)
+            SelectAreaPaintBox->setKeyboardCursor(QPoint(FSelection.Left, FSelection.Top));
         SelectAreaPaintBox->update();
     } else {
         if (browser)
