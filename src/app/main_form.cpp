@@ -3,7 +3,6 @@
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
 #include "capture/preview_form.h"
-#include "settings/interval_units.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"
 #include "ui/elided_label.h"
@@ -593,17 +592,14 @@ bool TMainForm::eventFilter(QObject *watched, QEvent *event)
         if (watched->isWidgetType()) {
             // Key preview: FormKeyUp once per release, before the widget with
             // the focus handles it. The application filter meets a release at
-            // every widget it travels up to while unused, and twice at a widget
-            // that has this window as its own filter as well (the Address Bar);
-            // objects between that are not widgets (a QWindow, a page's scene)
-            // leave the chain alone. The page also hands a release it does not
-            // use back to the view's parent later: a copy, sent by the program,
-            // with the stamp of the original.
+            // every widget it travels up to while unused; objects between that
+            // are not widgets (a QWindow, a page's scene) leave the chain alone. The page also
+            // hands a release it does not use back to the view's parent later: a copy, sent by the
+            // program, with the stamp of the original.
             auto *key = static_cast<QKeyEvent *>(event);
             auto *widget = static_cast<QWidget *>(watched);
             const bool travelling =
-                key == m_keySeen && m_keySeenAt &&
-                (widget == m_keySeenAt || widget == m_keySeenAt->parentWidget());
+                key == m_keySeen && m_keySeenAt && widget == m_keySeenAt->parentWidget();
             m_keySeen = key;
             m_keySeenAt = widget;
             const KeyStamp stamp{key->timestamp(), key->key(), key->nativeScanCode()};
@@ -647,7 +643,7 @@ void TMainForm::FormCreate()
 {
     WebBrowser->GoHome();
     Label5->setText(ExpandFileNamePattern());
-    PageTimer->setInterval(pageIntervalMs(TBXSpinEditItem1->value()));
+    updatePageInterval();
 }
 
 void TMainForm::TBXItem2Click()

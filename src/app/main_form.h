@@ -232,6 +232,8 @@ private:
     void createBrowserArea();
     void createTimers();
     void connectHandlers();
+    void updatePictureInterval();
+    void updatePageInterval();
 
     TPreviewForm *m_preview = nullptr;
 

@@ -16,27 +16,34 @@ void TMainForm::TBXSpinEditItem2Convert(TTBXSpinEditItem *sender, const QString 
     value = convertToFieldUnit(sender->postfix(), postfix, value);
 }
 
-// Every commit and step ends with a change report carrying the new committed
-// value; the reports while typing recompute from the unchanged value, which
-// the timer takes as no change.
+// Each timer's interval comes from its field's committed value. Every commit
+// and step ends with a change report carrying the new value; the reports while
+// typing recompute from the unchanged value, which the timer takes as no change.
+void TMainForm::updatePictureInterval()
+{
+    PictureTimer->setInterval(pictureIntervalMs(TBXSpinEditItem2->value()));
+}
+
+void TMainForm::updatePageInterval()
+{
+    PageTimer->setInterval(pageIntervalMs(TBXSpinEditItem1->value()));
+}
+
 void TMainForm::TBXSpinEditItem2Change(const QString &)
 {
-    PictureTimer->setInterval(pictureIntervalMs(TBXSpinEditItem2->value()));
+    updatePictureInterval();
 }
-
 void TMainForm::TBXSpinEditItem1Change(const QString &)
 {
-    PageTimer->setInterval(pageIntervalMs(TBXSpinEditItem1->value()));
+    updatePageInterval();
 }
-
 void TMainForm::TBXSpinEditItem2Step(int, long double, long double &)
 {
-    PictureTimer->setInterval(pictureIntervalMs(TBXSpinEditItem2->value()));
+    updatePictureInterval();
 }
-
 void TMainForm::TBXSpinEditItem1Step(int, long double, long double &)
 {
-    PageTimer->setInterval(pageIntervalMs(TBXSpinEditItem1->value()));
+    updatePageInterval();
 }
 
 void TMainForm::TBXCheckBox1Change()
@@ -44,7 +51,7 @@ void TMainForm::TBXCheckBox1Change()
     const bool reload = TBXCheckBox1->isChecked();
     TBXSpinEditItem1->setEnabled(reload);
     PageTimer->setEnabled(reload);
-    PageTimer->setInterval(pageIntervalMs(TBXSpinEditItem1->value()));
+    updatePageInterval();
 }
 
 void TMainForm::PageTimerTimer()
