@@ -28,9 +28,9 @@
 #include "app/main_form.h"
 #include "browse/web_engine_browser.h"
 #include "capture/jpeg_image.h"
+#include "core/error_guard.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"
-#include "ui/error_box.h"
 
 #include <QAction>
 #include <QApplication>
@@ -190,8 +190,9 @@ public:
 
         clock.start();
         w.CaptureTBXItem->trigger();
-        waitFor([&] { return !w.FCapturing; }, (warmUp + ticks) * kInterval * 3 + 10000);
-        if (w.FCapturing)
+        waitFor([&] { return !w.CaptureTBXItem->isChecked(); },
+                (warmUp + ticks) * kInterval * 3 + 10000);
+        if (w.CaptureTBXItem->isChecked())
             w.CaptureTBXItem->trigger();
         const double processCpu = cpuMs(CLOCK_PROCESS_CPUTIME_ID) - processCpuStart;
         const double wall = double(clock.elapsed() - wallStart);
@@ -271,8 +272,8 @@ public:
                     w.WebBrowser->widget()->height());
         std::fflush(stdout);
         w.CaptureTBXItem->trigger();
-        waitFor([&] { return !w.FCapturing; }, 600000);
-        if (w.FCapturing)
+        waitFor([&] { return !w.CaptureTBXItem->isChecked(); }, 600000);
+        if (w.CaptureTBXItem->isChecked())
             w.CaptureTBXItem->trigger();
         const Usage end = usageNow();
         std::printf("  end:         %8lld KiB resident, %3d open files (%+lld KiB, %+d files), "

@@ -10,7 +10,6 @@
 #endif
 
 #include <QApplication>
-#include <QMessageBox>
 
 #include <cstdio>
 #include <memory>
@@ -28,6 +27,7 @@ int runApplication(int argc, char *argv[])
     // Closing the main window ends the program, whatever else is open
     // (the preview, a popup).
     QApplication::setQuitOnLastWindowClosed(false);
+    ErrorBox::setDefaultPresenter(showErrorMessageBox);
 
     std::unique_ptr<TMainForm> mainForm;
     try {

@@ -3,10 +3,10 @@
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
 #include "capture/preview_form.h"
+#include "core/error_guard.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"
 #include "ui/elided_label.h"
-#include "ui/error_box.h"
 #include "ui/icons.h"
 #include "ui/paint_box.h"
 #include "ui/progress_bar.h"
@@ -288,14 +288,8 @@ void TMainForm::createSettingsPanel()
     Label5->setTextFormat(Qt::PlainText);
     Label5->setContentsMargins(12, 0, 0, 0);
     Label5->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label2 = named(new QLabel(QStringLiteral("Replace patterns:\n    %counter%\n    %title%\n"
-                                             "    %time%\n    %shorttime%\n    %date%,\n"
-                                             "    %shortdate%")),
-                   "Label2");
-    Label4 = named(new QLabel(QStringLiteral("\n- Image no.\n- Page title\n- Time (hh:mm:ss)\n"
-                                             "- Time (hh:mm)\n- Date (yyyy.mm.dd)\n"
-                                             "- Date (mm.dd)")),
-                   "Label4");
+    Label2 = named(new QLabel(placeholderTokenLegend()), "Label2");
+    Label4 = named(new QLabel(placeholderMeaningLegend()), "Label4");
     for (QLabel *legend : {Label2, Label4}) {
         legend->setTextFormat(Qt::PlainText);
         legend->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -522,20 +516,10 @@ void TMainForm::connectHandlers()
             TBXSpinEditItem2Convert(sender, prefix, postfix, value, canConvert);
         };
     }
-    TBXSpinEditItem2->OnChange = [this](TTBXSpinEditItem *, const QString &text) {
-        TBXSpinEditItem2Change(text);
-    };
-    TBXSpinEditItem1->OnChange = [this](TTBXSpinEditItem *, const QString &text) {
-        TBXSpinEditItem1Change(text);
-    };
-    TBXSpinEditItem2->OnStep = [this](TTBXSpinEditItem *, int step, long double oldValue,
-                                      long double &newValue) {
-        TBXSpinEditItem2Step(step, oldValue, newValue);
-    };
-    TBXSpinEditItem1->OnStep = [this](TTBXSpinEditItem *, int step, long double oldValue,
-                                      long double &newValue) {
-        TBXSpinEditItem1Step(step, oldValue, newValue);
-    };
+    connect(TBXSpinEditItem2, &TTBXSpinEditItem::valueCommitted, this,
+            &TMainForm::TBXSpinEditItem2Change);
+    connect(TBXSpinEditItem1, &TTBXSpinEditItem::valueCommitted, this,
+            &TMainForm::TBXSpinEditItem1Change);
 
     AddressComboBoxItem->OnBeginEdit = [this] { AddressComboBoxItemBeginEdit(); };
     AddressComboBoxItem->OnAcceptText = [this](const QString &text, bool &accept) {
@@ -643,7 +627,7 @@ void TMainForm::FormCreate()
 {
     WebBrowser->GoHome();
     Label5->setText(ExpandFileNamePattern());
-    updatePageInterval();
+    TBXSpinEditItem1Change(TBXSpinEditItem1->value());
 }
 
 void TMainForm::TBXItem2Click()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/capture_run.h"
 #include "capture/selection.h"
 
 #include <QIcon>
@@ -40,10 +41,9 @@ class TTimer;
 // and the event; they stay thin and call the window-free logic in capture/,
 // settings/ and browse/. Each handler runs inside the error guard.
 //
-// The handlers live next to their subsystem: browse/navigation_handlers.cpp,
-// capture/capture_handlers.cpp, capture/area_handlers.cpp,
-// capture/preview_handlers.cpp, settings/interval_handlers.cpp and
-// settings/save_location_handlers.cpp.
+// The handlers are split by concern: main_form_navigation.cpp,
+// main_form_capture.cpp, main_form_area.cpp (with the preview),
+// main_form_intervals.cpp and main_form_save_location.cpp.
 class TMainForm : public QMainWindow {
     Q_OBJECT
 public:
@@ -130,7 +130,6 @@ public:
 
     // --- State
     bool FEditingAddress = false;
-    bool FCapturing = false;
     bool FSelecting = false;
     bool FSelectionActive = false;
     TRect FSelection;
@@ -203,10 +202,9 @@ public:
     // --- Intervals and timers
     void TBXSpinEditItem2Convert(TTBXSpinEditItem *sender, const QString &prefix,
                                  const QString &postfix, long double &value, bool &canConvert);
-    void TBXSpinEditItem2Change(const QString &text);
-    void TBXSpinEditItem1Change(const QString &text);
-    void TBXSpinEditItem2Step(int step, long double oldValue, long double &newValue);
-    void TBXSpinEditItem1Step(int step, long double oldValue, long double &newValue);
+    // The fields' committed values, after every commit and step.
+    void TBXSpinEditItem2Change(long double seconds);
+    void TBXSpinEditItem1Change(long double minutes);
     void TBXCheckBox1Change();
     void PageTimerTimer();
 
@@ -232,8 +230,13 @@ private:
     void createBrowserArea();
     void createTimers();
     void connectHandlers();
-    void updatePictureInterval();
-    void updatePageInterval();
+    // The browser area a capture copies: the selection when `selectionActive`,
+    // else the whole area.
+    QRect captureArea(bool selectionActive) const;
+    void stretchSelection(int x, int y);
+
+    // The run's counter, names and the pictures' fate.
+    CaptureRun m_run;
 
     TPreviewForm *m_preview = nullptr;
 

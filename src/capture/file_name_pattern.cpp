@@ -1,8 +1,25 @@
 #include "capture/file_name_pattern.h"
 
+#include <array>
+
 namespace framelog {
 
 namespace {
+
+const std::array<Placeholder, 6> kPlaceholders = {{
+    {u"%counter%", u"%counter%", u"Image no.",
+     [](const PatternInputs &in) { return QString::number(in.counter); }},
+    {u"%title%", u"%title%", u"Page title", [](const PatternInputs &in) { return in.title(); },
+     true},
+    {u"%time%", u"%time%", u"Time (hh:mm:ss)",
+     [](const PatternInputs &in) { return in.formats.longTime(in.clock().time()); }},
+    {u"%shorttime%", u"%shorttime%", u"Time (hh:mm)",
+     [](const PatternInputs &in) { return in.formats.shortTime(in.clock().time()); }},
+    {u"%date%", u"%date%,", u"Date (yyyy.mm.dd)",
+     [](const PatternInputs &in) { return in.formats.longDate(in.clock().date()); }},
+    {u"%shortdate%", u"%shortdate%", u"Date (mm.dd)",
+     [](const PatternInputs &in) { return in.formats.shortDate(in.clock().date()); }},
+}};
 
 // Replaces every occurrence, scanning on after the inserted text so that
 // it is never matched again in the same pass.
@@ -29,27 +46,54 @@ bool isUnsafe(QChar c)
 
 } // namespace
 
-QString expandFileNamePattern(const QString &pattern, qint32 counter,
-                              const std::function<QDateTime()> &clock,
-                              const std::function<QString()> &title, const LocaleFormats &formats,
+std::span<const Placeholder> placeholders()
+{
+    return kPlaceholders;
+}
+
+QString placeholderTokenLegend()
+{
+    QString text = QStringLiteral("Replace patterns:");
+    for (const Placeholder &p : kPlaceholders)
+        text += QStringLiteral("\n    ") + p.legendToken.toString();
+    return text;
+}
+
+QString placeholderMeaningLegend()
+{
+    QString text;
+    for (const Placeholder &p : kPlaceholders)
+        text += QStringLiteral("\n- ") + p.legend.toString();
+    return text;
+}
+
+QString expandFileNamePattern(const QString &pattern, const PatternInputs &inputs,
                               QStringView delimiters)
 {
     PathParts parts = splitAtLastDelimiter(pattern, delimiters);
     QString &name = parts.name;
 
-    replaceAll(name, u"%counter%", QString::number(counter));
-    replaceAll(name, u"%time%", formats.longTime(clock().time()));
-    replaceAll(name, u"%shorttime%", formats.shortTime(clock().time()));
-    replaceAll(name, u"%date%", formats.longDate(clock().date()));
-    replaceAll(name, u"%shortdate%", formats.shortDate(clock().date()));
-    // Last, so that a title holding placeholder text goes in literally.
-    replaceAll(name, u"%title%", title());
+    for (const bool fromPage : {false, true}) {
+        for (const Placeholder &p : kPlaceholders) {
+            if (p.fromPage == fromPage)
+                replaceAll(name, p.token, p.expand(inputs));
+        }
+    }
 
     for (QChar &c : name) {
         if (isUnsafe(c))
             c = u'-';
     }
     return parts.folder + name;
+}
+
+QString expandFileNamePattern(const QString &pattern, qint32 counter,
+                              const std::function<QDateTime()> &clock,
+                              const std::function<QString()> &title, const LocaleFormats &formats,
+                              QStringView delimiters)
+{
+    return expandFileNamePattern(pattern, PatternInputs{counter, clock, title, formats},
+                                 delimiters);
 }
 
 } // namespace framelog

@@ -1,25 +1,58 @@
 #pragma once
 
 #include "capture/locale_formats.h"
-#include "capture/path_parts.h"
+#include "core/paths.h"
 
 #include <QDateTime>
 #include <QString>
 #include <QStringView>
 
 #include <functional>
+#include <span>
 
 namespace framelog {
 
+// What a placeholder is replaced with.
+struct PatternInputs {
+    qint32 counter = 0;
+    std::function<QDateTime()> clock;
+    std::function<QString()> title;
+    LocaleFormats formats;
+};
+
+// One placeholder of the file name pattern: the token, its lines in the
+// legend under the pattern field, and what it expands to.
+struct Placeholder {
+    QStringView token;
+    // The token as the legend lists it (the date's carries a comma).
+    QStringView legendToken;
+    QStringView legend;
+    QString (*expand)(const PatternInputs &inputs);
+    // The title comes from the page: it is put in after every other token, so
+    // placeholder text inside it goes in literally.
+    bool fromPage = false;
+};
+
+// Every placeholder, in the legend's order.
+std::span<const Placeholder> placeholders();
+
+// The legend under the pattern field: the tokens' column and their
+// meanings' column, as two texts of lines.
+QString placeholderTokenLegend();
+QString placeholderMeaningLegend();
+
 // Makes a file name from the pattern typed by the user. The folder part (up
-// to the last delimiter) is kept as typed; in the name part the
-// placeholders %counter%, %time%, %shorttime%, %date%, %shortdate% and
-// %title% are replaced (in that order, any letter case), and characters
+// to the last delimiter) is kept as typed; in the name part every
+// placeholder is replaced (any letter case; the page's last), and characters
 // that are unsafe in file names become '-'.
 //
 // The clock is read once for each of the four date and time placeholders;
 // the title once, also when the pattern has no %title%. Neither is read
 // anywhere else, so the function has no other inputs.
+QString expandFileNamePattern(const QString &pattern, const PatternInputs &inputs,
+                              QStringView delimiters = kPathDelimiters);
+
+// The same with the inputs spelt out.
 QString expandFileNamePattern(const QString &pattern, qint32 counter,
                               const std::function<QDateTime()> &clock,
                               const std::function<QString()> &title, const LocaleFormats &formats,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/exception.h"
+#include "core/exception.h"
 
 #include <QByteArray>
 #include <QImage>

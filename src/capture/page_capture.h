@@ -18,11 +18,10 @@ inline constexpr QImage::Format kCaptureFormat = QImage::Format_RGB32;
 // selection (already ordered and clamped), else the whole widget.
 QRect captureSource(bool selectionActive, const TRect &selection, QSize widgetSize);
 
-// A new bitmap of `source`'s size holding the widget's pixels from `source`.
-// A zero width or height gives an empty bitmap and no error. Throws
+// The widget's pixels from `source`, in a new bitmap of the source's size.
+// A zero width or height gives a null image and no error. Throws
 // EInvalidOperation "Canvas does not allow drawing" when there is no widget,
-// and EOutOfResources when no pixel storage can be had;
-// `bitmap` then holds what was made so far (empty, or sized but not copied).
-void grabWidgetArea(QWidget *widget, const QRect &source, QImage &bitmap);
+// and EOutOfResources when no pixel storage can be had.
+QImage grabPage(QWidget *widget, const QRect &source);
 
 } // namespace framelog

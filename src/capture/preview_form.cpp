@@ -1,6 +1,6 @@
 #include "capture/preview_form.h"
 
-#include "ui/error_box.h"
+#include "core/error_guard.h"
 
 #include <QCloseEvent>
 #include <QLabel>

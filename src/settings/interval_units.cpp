@@ -1,6 +1,6 @@
 #include "settings/interval_units.h"
 
-#include "ui/spin_edit_model.h"
+#include "core/exception.h"
 
 #include <cmath>
 

@@ -5,21 +5,13 @@
 
 namespace framelog {
 
-// Unit conversion for the two interval fields, the body of the main window's
-// shared OnConvert handler TBXSpinEditItem2Convert:
-//
-//   void TMainForm::TBXSpinEditItem2Convert(TTBXSpinEditItem *sender, const QString &,
-//                                           const QString &aPostfix, long double &aValue, bool &)
-//   {
-//       aValue = convertToFieldUnit(sender->postfix(), aPostfix, aValue);
-//   }
-//
-// The number `value` was typed with the unit `typedPostfix`; an empty one
-// means the field's own unit `fieldPostfix`. It is converted into seconds and
-// from there into the field's unit. Units, compared ignoring ASCII case:
-// "ms", "m" or "min", "h"; any other text (including "s") counts as seconds.
-// Every unit is accepted, so the handler never clears CanConvert. Throws
-// EOverflow when the result leaves the extended range.
+// Unit conversion for the two interval fields (the body of the window's
+// shared OnConvert handler). The number `value` was typed with the unit
+// `typedPostfix`; an empty one means the field's own unit `fieldPostfix`. It
+// is converted into seconds and from there into the field's unit. Units, compared ignoring ASCII
+// case: "ms", "m" or "min", "h"; any other text (including "s") counts as seconds. Every unit is
+// accepted, so the handler never clears CanConvert. Throws EOverflow when the result leaves the
+// extended range.
 long double convertToFieldUnit(const QString &fieldPostfix, const QString &typedPostfix,
                                long double value);
 

@@ -1,7 +1,6 @@
 #include "settings/timer.h"
 
-#include "ui/error_box.h"
-#include "ui/exception.h"
+#include "core/error_guard.h"
 
 #include <QTimerEvent>
 
@@ -43,7 +42,7 @@ void TTimer::setInterval(quint32 milliseconds)
 
 void TTimer::setOnTimer(std::function<void(TTimer *)> handler)
 {
-    OnTimer = std::move(handler);
+    m_onTimer = std::move(handler);
     update();
 }
 
@@ -58,7 +57,7 @@ void TTimer::update()
         killTimer(m_timerId);
         m_timerId = 0;
     }
-    if (m_interval == 0 || !m_enabled || !OnTimer)
+    if (m_interval == 0 || !m_enabled || !m_onTimer)
         return;
     // Qt takes a signed int; intervals past ~24.8 days cannot be held and are
     // clamped rather than wrapped into a negative (refused) interval.
@@ -70,9 +69,9 @@ void TTimer::update()
 
 void TTimer::timerEvent(QTimerEvent *event)
 {
-    if (event->timerId() != m_timerId || !OnTimer)
+    if (event->timerId() != m_timerId || !m_onTimer)
         return;
-    guarded([this] { OnTimer(this); });
+    guarded([this] { m_onTimer(this); });
 }
 
 } // namespace framelog

@@ -23,7 +23,6 @@ public:
     quint32 Interval() const { return m_interval; }
     void setInterval(quint32 milliseconds);
 
-    std::function<void(TTimer *sender)> OnTimer;
     void setOnTimer(std::function<void(TTimer *sender)> handler);
 
     // Whether a system timer is currently held (ticks can arrive).
@@ -40,6 +39,7 @@ protected:
 private:
     void update();
 
+    std::function<void(TTimer *sender)> m_onTimer;
     bool m_enabled = true;
     quint32 m_interval = 1000;
     int m_timerId = 0;

@@ -1,7 +1,7 @@
 #include "ui/directory_edit.h"
 
-#include "settings/save_location.h"
-#include "ui/error_box.h"
+#include "core/error_guard.h"
+#include "ui/folder_rules.h"
 
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>

@@ -12,8 +12,7 @@ namespace framelog {
 // A single-line edit with a small folder button at its right end: the
 // save-location field. The button (or Alt+Down while the field has the
 // focus) opens a folder dialog; a file or folder dropped from the file
-// manager replaces the text. The folder logic lives in
-// settings/save_location.h.
+// manager replaces the text. The folder rules live in folder_rules.h.
 //
 // The button sequence:
 //  1. the current text is remembered as the start text;
@@ -37,26 +36,6 @@ namespace framelog {
 // Every text change, whether typed, dropped or made by this sequence, is
 // reported once through QLineEdit::textChanged and OnChange.
 //
-// Wiring for the save-location field of the main window:
-//
-//     FileNameEdit->OnChange = [this](QObject *s) { FileNameEditChange(s); };
-//     FileNameEdit->OnBeforeDialog = [this](QObject *s, QString &n, bool &a) {
-//         FileNameEditBeforeDialog(s, n, a);
-//     };
-//     FileNameEdit->OnAfterDialog = [this](QObject *s, QString &n, bool &a) {
-//         FileNameEditAfterDialog(s, n, a);
-//     };
-//
-//     // The field shows its file-name part while the dialog is open.
-//     void TMainForm::FileNameEditBeforeDialog(QObject *, QString &, bool &)
-//     {
-//         FileNameEdit->setText(fileNamePart(FileNameEdit->text()));
-//     }
-//     // The chosen folder goes in front of that file-name part.
-//     void TMainForm::FileNameEditAfterDialog(QObject *, QString &Name, bool &)
-//     {
-//         Name = joinFolderAndName(Name, FileNameEdit->text());
-//     }
 class TDirectoryEdit : public QLineEdit {
     Q_OBJECT
 public:

@@ -5,68 +5,11 @@
 
 namespace framelog {
 
-namespace {
-ErrorBox::Presenter &presenter()
+void showErrorMessageBox(const QString &text)
 {
-    static ErrorBox::Presenter p;
-    return p;
-}
-int g_openCount = 0;
-} // namespace
-
-QString errorBoxText(const QString &message)
-{
-    if (!message.isEmpty() && message.back() > QLatin1Char('.'))
-        return message + QLatin1Char('.');
-    return message;
-}
-
-void ErrorBox::show(const QString &message)
-{
-    const QString text = errorBoxText(message);
-    ++g_openCount;
-    struct Closing {
-        ~Closing() { --g_openCount; }
-    } closing;
-    if (presenter()) {
-        presenter()(text);
-        return;
-    }
     QMessageBox box(QMessageBox::Critical, kApplicationTitle, text, QMessageBox::Ok,
                     QApplication::activeWindow());
     box.exec();
 }
-
-int ErrorBox::openCount()
-{
-    return g_openCount;
-}
-
-void ErrorBox::setPresenter(Presenter p)
-{
-    presenter() = std::move(p);
-}
-
-namespace detail {
-void reportCurrentException() noexcept
-{
-    try {
-        try {
-            throw;
-        } catch (const Exception &e) {
-            ErrorBox::show(e.message());
-        } catch (const std::bad_alloc &) {
-            ErrorBox::show(QStringLiteral("Out of memory"));
-        } catch (const std::exception &e) {
-            ErrorBox::show(QString::fromLocal8Bit(e.what()));
-        } catch (...) {
-            ErrorBox::show(QStringLiteral("Unknown error"));
-        }
-    } catch (...) {
-        // Showing the box itself failed: nothing sensible is left to do, and
-        // nothing may cross the event loop.
-    }
-}
-} // namespace detail
 
 } // namespace framelog

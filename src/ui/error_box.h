@@ -1,52 +1,12 @@
 #pragma once
 
-#include "ui/exception.h"
-
-#include <QString>
-
-#include <functional>
-
-class QWidget;
+#include "core/error_guard.h"
 
 namespace framelog {
 
-// The caption of every message box and the plain window title.
-inline const QString kApplicationTitle = QStringLiteral("Framelog");
-
-// The text the error box shows for a message: a "." is appended when the
-// message is not empty and its last character sorts above '.'.
-QString errorBoxText(const QString &message);
-
-// The one place where errors meet the user. Exceptions never cross Qt's event
-// loop: every handler and timer tick runs inside guarded(), which shows what
-// escapes in a modal critical box captioned "Framelog" with one OK button.
-class ErrorBox {
-public:
-    using Presenter = std::function<void(const QString &text)>;
-
-    // Shows the box for `message` (the "." rule applied) and returns when it
-    // is closed. Re-entrant: a tick may report while another box is open.
-    static void show(const QString &message);
-
-    // Number of error boxes open right now (nested modal loops).
-    static int openCount();
-
-    // Tests replace the modal box by a recorder; pass {} to restore the box.
-    static void setPresenter(Presenter presenter);
-};
-
-namespace detail {
-void reportCurrentException() noexcept;
-}
-
-// Runs `f`, showing any exception it throws in the error box.
-template <class F> void guarded(F &&f) noexcept
-{
-    try {
-        std::forward<F>(f)();
-    } catch (...) {
-        detail::reportCurrentException();
-    }
-}
+// The window program's error box: a modal critical QMessageBox captioned
+// "Framelog" with one OK button, over the active window. Installed at start
+// with ErrorBox::setDefaultPresenter(showErrorMessageBox).
+void showErrorMessageBox(const QString &text);
 
 } // namespace framelog

@@ -1,6 +1,6 @@
 #include "ui/paint_box.h"
 
-#include "ui/error_box.h"
+#include "core/error_guard.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

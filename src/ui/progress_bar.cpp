@@ -1,6 +1,6 @@
 #include "ui/progress_bar.h"
 
-#include "ui/exception.h"
+#include "core/exception.h"
 
 #include <algorithm>
 

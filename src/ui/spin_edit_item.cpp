@@ -1,6 +1,6 @@
 #include "ui/spin_edit_item.h"
 
-#include "ui/error_box.h"
+#include "core/error_guard.h"
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
@@ -523,7 +523,7 @@ void TTBXSpinEditItem::commitEditor()
     m_model.commitEdit();
     closeEditor();
     committedTextChanged();
-    fireChange(text());
+    fireCommit();
 }
 
 void TTBXSpinEditItem::commitAndTabOut(bool forward)
@@ -558,6 +558,12 @@ void TTBXSpinEditItem::fireChange(const QString &text)
     });
 }
 
+void TTBXSpinEditItem::fireCommit()
+{
+    fireChange(text());
+    guarded([&] { emit valueCommitted(value()); });
+}
+
 bool TTBXSpinEditItem::stepFromInput(int step)
 {
     if (!isEnabled())
@@ -577,7 +583,7 @@ bool TTBXSpinEditItem::stepFromInput(int step)
         m_editor->setText(text());
         m_editor->selectAll();
     }
-    fireChange(text());
+    fireCommit();
     return true;
 }
 
@@ -589,7 +595,7 @@ void TTBXSpinEditItem::setValueFromAssistive(long double value)
         m_editor->setText(text());
         m_editor->selectAll();
     }
-    fireChange(text());
+    fireCommit();
 }
 
 void TTBXSpinEditItem::pressButton(Button button)

@@ -14,26 +14,6 @@ namespace framelog {
 // toolbar of its own: "1.0 s", "45.00 min". The rules (formatting, parsing,
 // clamping, stepping) live in SpinEditModel; this is the input and drawing.
 //
-// Use from the main window:
-//
-//   auto *field = new TTBXSpinEditItem(toolbar);     // sizeHint() is 72 x 21
-//   field->setObjectName("TBXSpinEditItem2");
-//   field->setDecimal(1);
-//   field->setIncrement(0.1L);                       // long double literals:
-//   field->setMinValue(0.1L);                        // 0.1 as double differs
-//   field->setMaxValue(30.0L);
-//   field->setPostfix("s");
-//   field->setSpaceBeforePostfix(true);
-//   field->OnConvert = [](TTBXSpinEditItem *s, const QString &, const QString &postfix,
-//                         long double &v, bool &) {
-//       v = convertToFieldUnit(s->postfix(), postfix, v); };   // settings/interval_units.h
-//   field->OnChange = [this](TTBXSpinEditItem *, const QString &) {
-//       PictureTimer->setInterval(pictureIntervalMs(TBXSpinEditItem2->value())); };
-//   field->OnStep = ...;                             // same recomputation
-//   field->setValue(1.0L);                           // "1.0 s", no notification
-//   Label3->setBuddy(field);                         // accessible name
-//   field->setEnabled(false);                        // dimmed, no input
-//
 // Events are called on the window thread from the field's own input
 // handlers, which run them inside framelog::guarded(): an exception a handler
 // throws (or the "Floating point overflow" of a parse) is shown in the error
@@ -127,6 +107,11 @@ public:
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
+signals:
+    // The committed value after every commit and step (OnChange has run):
+    // what the field's users follow, without parsing its text.
+    void valueCommitted(long double value);
+
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
@@ -160,6 +145,8 @@ private:
     // technology.
     void committedTextChanged();
     void fireChange(const QString &text);
+    // A new committed value: OnChange, then valueCommitted.
+    void fireCommit();
     long double accessibleValue() const noexcept;
 
     SpinEditModel m_model;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/exception.h"
+#include "core/exception.h"
 
 #include <QChar>
 #include <QString>
@@ -9,13 +9,6 @@
 #include <optional>
 
 namespace framelog {
-
-// Arithmetic on a typed number left the extended range. The message is the
-// one the error box shows for it.
-class EOverflow : public Exception {
-public:
-    EOverflow() : Exception(QStringLiteral("Floating point overflow")) {}
-};
 
 // Number formats of the spin-edit field. Only evtFloat is built; the others
 // are named so that layouts read like the original property set.

@@ -103,7 +103,7 @@ void TestCaptureRunRealPage::runWritesThePage()
             form->CaptureTBXItem->trigger();
     });
     form->CaptureTBXItem->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!form->FCapturing, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!form->CaptureTBXItem->isChecked(), 10000);
     form->PictureTimer->setOnTimer([this](TTimer *) { form->PictureTimerTimer(); });
 
     QCOMPARE(form->statusText(), QStringLiteral("Capturing (#%1)...").arg(first + 2));

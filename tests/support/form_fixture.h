@@ -2,8 +2,8 @@
 
 #include "app/main_form.h"
 #include "capture/preview_form.h"
+#include "core/error_guard.h"
 #include "fake_browser.h"
-#include "ui/error_box.h"
 
 #include <QStringList>
 

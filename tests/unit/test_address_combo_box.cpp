@@ -1,5 +1,5 @@
 #include "browse/address_combo_box.h"
-#include "ui/error_box.h"
+#include "core/error_guard.h"
 
 #include <QAbstractItemView>
 #include <QAction>

@@ -1,6 +1,7 @@
-// The capture run on the fake browser's known pixels: starting and stopping,
-// the ticks, the files they write, the overwrite rule, errors and the items a
-// run disables.
+// The capture run through the window, on the fake browser's known pixels:
+// starting and stopping, the ticks, the files they write, errors and the
+// items a run disables. The run's own rules are tested without a window in
+// test_capture_run_rules.
 #include "form_fixture.h"
 
 #include "browse/address_combo_box.h"
@@ -57,9 +58,6 @@ private slots:
     void cleanup();
     void ticksWriteNumberedFilesOfThePage();
     void runWithTheRealTimer();
-    void counterWraps();
-    void saveOrSkip_data();
-    void saveOrSkip();
     void overwriteOffWithAConstantName();
     void relativeNameUsesTheCurrentDirectory();
     void missingFolderReportsEveryTickAndTheRunGoesOn();
@@ -100,7 +98,7 @@ void TestCaptureRun::ticksWriteNumberedFilesOfThePage()
 {
     w().FileNameEdit->setText(path(QStringLiteral("shot%counter%.jpg")));
     click(w().CaptureTBXItem);
-    QVERIFY(w().FCapturing);
+    QVERIFY(w().CaptureTBXItem->isChecked());
     QVERIFY(w().PictureTimer->Enabled());
     QCOMPARE(w().statusText(), QStringLiteral("Capturing..."));
     QCOMPARE(w().FCaptureCounter, 0); // nothing at once
@@ -118,7 +116,7 @@ void TestCaptureRun::ticksWriteNumberedFilesOfThePage()
     // Stopping leaves the status, the name, the counter and the picture.
     const qint64 picture = w().FCaptureBitmap->cacheKey();
     click(w().CaptureTBXItem);
-    QVERIFY(!w().FCapturing);
+    QVERIFY(!w().CaptureTBXItem->isChecked());
     QVERIFY(!w().PictureTimer->Enabled());
     QCOMPARE(w().statusText(), QStringLiteral("Capturing (#3)..."));
     QCOMPARE(w().Label5->text(), path(QStringLiteral("shot3.jpg")));
@@ -152,7 +150,7 @@ void TestCaptureRun::runWithTheRealTimer()
 
     clock.start();
     click(w().CaptureTBXItem);
-    QTRY_VERIFY_WITH_TIMEOUT(!w().FCapturing, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w().CaptureTBXItem->isChecked(), 10000);
     QCOMPARE(tickTimes.size(), 3);
     QVERIFY2(tickTimes[0] >= kInterval - 5, qPrintable(QString::number(tickTimes[0])));
     for (int n = 1; n <= 3; ++n)
@@ -168,82 +166,12 @@ void TestCaptureRun::runWithTheRealTimer()
     });
     clock.restart();
     click(w().CaptureTBXItem);
-    QTRY_VERIFY_WITH_TIMEOUT(!w().FCapturing, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!w().CaptureTBXItem->isChecked(), 10000);
     QCOMPARE(tickTimes.size(), 1);
     QVERIFY2(tickTimes[0] >= kInterval - 5, qPrintable(QString::number(tickTimes[0])));
     QVERIFY(QFile::exists(path(QStringLiteral("t4.jpg"))));
     QVERIFY(!QFile::exists(path(QStringLiteral("t5.jpg"))));
     QVERIFY(f->errors.messages.isEmpty());
-}
-
-void TestCaptureRun::counterWraps()
-{
-    w().FileNameEdit->setText(path(QStringLiteral("n%counter%.jpg")));
-    w().FCaptureCounter = 2147483646;
-    w().PictureTimerTimer();
-    w().PictureTimerTimer();
-    QCOMPARE(w().FCaptureCounter, qint32(-2147483647 - 1));
-    QCOMPARE(w().statusText(), QStringLiteral("Capturing (#-2147483648)..."));
-    QVERIFY(QFile::exists(path(QStringLiteral("n2147483647.jpg"))));
-    QVERIFY(QFile::exists(path(QStringLiteral("n-2147483648.jpg"))));
-}
-
-void TestCaptureRun::saveOrSkip_data()
-{
-    QTest::addColumn<bool>("overwrite");
-    QTest::addColumn<QString>("existing"); // "", "file", "folder", "link"
-    QTest::addColumn<bool>("written");
-    QTest::addColumn<bool>("fails");
-    QTest::newRow("overwrite, nothing there") << true << "" << true << false;
-    QTest::newRow("overwrite, a file") << true << "file" << true << false;
-    QTest::newRow("overwrite, a link to a file") << true << "link" << true << false;
-    QTest::newRow("keep, nothing there") << false << "" << true << false;
-    QTest::newRow("keep, a file") << false << "file" << false << false;
-    QTest::newRow("keep, a link to a file") << false << "link" << false << false;
-    // A folder is no existing file: the save is attempted and cannot be made.
-    QTest::newRow("keep, a folder") << false << "folder" << false << true;
-    QTest::newRow("overwrite, a folder") << true << "folder" << false << true;
-}
-
-void TestCaptureRun::saveOrSkip()
-{
-    QFETCH(bool, overwrite);
-    QFETCH(QString, existing);
-    QFETCH(bool, written);
-    QFETCH(bool, fails);
-    const QString name = path(QStringLiteral("still.jpg"));
-    const QString target = path(QStringLiteral("target.jpg"));
-    const QByteArray old("old contents");
-    if (existing == QLatin1String("file"))
-        writeFile(name, old);
-    if (existing == QLatin1String("link")) {
-        writeFile(target, old);
-        QVERIFY(QFile::link(target, name));
-    }
-    if (existing == QLatin1String("folder"))
-        QVERIFY(QDir().mkdir(name));
-    w().TBXCheckBox2->setChecked(overwrite);
-    w().FileNameEdit->setText(name);
-
-    w().PictureTimerTimer();
-
-    QCOMPARE(w().FCaptureCounter, 1);
-    QCOMPARE(w().Label5->text(), name);
-    const QString read = existing == QLatin1String("link") ? target : name;
-    if (fails) {
-        QCOMPARE(f->errors.messages.size(), 1);
-        const QString expected = QStringLiteral("Cannot create file \"%1\". ").arg(name);
-        QVERIFY2(f->errors.messages[0].startsWith(expected), qPrintable(f->errors.messages[0]));
-        QVERIFY(f->errors.messages[0].endsWith(QLatin1Char('.')));
-        QVERIFY(QFileInfo(name).isDir());
-    } else {
-        QVERIFY2(f->errors.messages.isEmpty(), qPrintable(f->errors.messages.join('\n')));
-        const QByteArray bytes = fileBytes(read);
-        if (written)
-            QVERIFY(parseJpeg(bytes).ok());
-        else
-            QCOMPARE(bytes, old);
-    }
 }
 
 void TestCaptureRun::overwriteOffWithAConstantName()
@@ -308,7 +236,7 @@ void TestCaptureRun::missingFolderReportsEveryTickAndTheRunGoesOn()
                  qPrintable(f->errors.messages.last()));
         QCOMPARE(w().statusText(), QStringLiteral("Capturing (#%1)...").arg(n));
     }
-    QVERIFY(w().FCapturing);
+    QVERIFY(w().CaptureTBXItem->isChecked());
     QVERIFY(w().CaptureTBXItem->isChecked());
     QVERIFY(w().PictureTimer->Enabled());
     QVERIFY(!QFileInfo::exists(path(QStringLiteral("missing"))));
@@ -324,7 +252,7 @@ void TestCaptureRun::errorBoxesDoNotStack()
         deepest = std::max(deepest, ErrorBox::openCount());
         // Ticks that arrive while the box is open.
         for (int i = 0; i < 3; ++i)
-            w().PictureTimer->OnTimer(w().PictureTimer);
+            w().PictureTimerTimer();
         countersSeenInTheBox << w().FCaptureCounter;
     };
     w().PictureTimerTimer();
@@ -483,14 +411,14 @@ void TestCaptureRun::startingWithoutATimer()
     QCOMPARE(f->errors.messages, QStringList{QStringLiteral("Not enough timers available.")});
     // Checked and without ticks; the Area item was not reached.
     QVERIFY(w().CaptureTBXItem->isChecked());
-    QVERIFY(w().FCapturing);
+    QVERIFY(w().CaptureTBXItem->isChecked());
     QVERIFY(!w().PictureTimer->isActive());
     QVERIFY(!w().HomeTBXItem->isEnabled());
     QVERIFY(w().SelectAreaTBXItem->isEnabled());
 
     click(w().CaptureTBXItem); // stops as usual
     QCOMPARE(f->errors.messages.size(), 1);
-    QVERIFY(!w().FCapturing);
+    QVERIFY(!w().CaptureTBXItem->isChecked());
     QVERIFY(!w().PictureTimer->Enabled());
     QVERIFY(w().HomeTBXItem->isEnabled());
     QVERIFY(w().SelectAreaTBXItem->isEnabled());

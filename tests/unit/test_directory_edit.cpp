@@ -1,6 +1,7 @@
+#include "core/error_guard.h"
 #include "settings/save_location.h"
 #include "ui/directory_edit.h"
-#include "ui/error_box.h"
+#include "ui/folder_rules.h"
 
 #include <QDir>
 #include <QFile>

@@ -62,7 +62,7 @@ void TestMainForm::startState()
     QCOMPARE(w.AddressComboBoxItem->items(),
              QStringList({"line 1", "the line 2", "this is line 3"}));
     QVERIFY(!w.AddressComboBoxItem->Text().isEmpty());
-    QVERIFY(!w.FCapturing);
+    QVERIFY(!w.CaptureTBXItem->isChecked());
     QVERIFY(!w.FSelecting);
     QVERIFY(!w.FSelectionActive);
     QVERIFY(!w.FEditingAddress);

@@ -84,15 +84,12 @@ void TestPageCapture::followsTheWindowSize()
 
 void TestPageCapture::noWidgetCannotDraw()
 {
-    QImage bitmap;
     try {
-        grabWidgetArea(nullptr, QRect(0, 0, 20, 10), bitmap);
+        grabPage(nullptr, QRect(0, 0, 20, 10));
         QFAIL("no error");
     } catch (const Exception &e) {
         QCOMPARE(e.message(), QStringLiteral("Canvas does not allow drawing"));
     }
-    // The sized bitmap stays, nothing copied into it.
-    QCOMPARE(bitmap.size(), QSize(20, 10));
 }
 
 void TestPageCapture::repeatedCapturesStayFlat()

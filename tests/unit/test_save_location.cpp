@@ -1,4 +1,5 @@
 #include "settings/save_location.h"
+#include "ui/folder_rules.h"
 
 #include <QDir>
 #include <QSet>

@@ -1,7 +1,7 @@
 // The spin-edit field driven like a user does: clicks, keys, held spin
 // buttons, a screen reader's view of it.
+#include "core/error_guard.h"
 #include "settings/interval_units.h"
-#include "ui/error_box.h"
 #include "ui/spin_edit_item.h"
 
 #include <QAccessible>

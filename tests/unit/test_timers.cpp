@@ -102,7 +102,7 @@ void TestTimers::refusedTimer()
     counter.refuse = true;
     TTimer timer;
     timer.setEnabled(false);
-    timer.OnTimer = [](TTimer *) {};
+    timer.setOnTimer([](TTimer *) {});
     try {
         timer.setEnabled(true);
         QFAIL("no error");
@@ -210,7 +210,7 @@ void TestTimers::pageTickOnlyRefreshes()
     FormFixture f;
     const QStringList before = f.browser->calls;
     const QString status = f.form->statusText();
-    f.form->PageTimer->OnTimer(f.form->PageTimer);
+    f.form->PageTimerTimer();
     QCOMPARE(f.browser->calls, before + QStringList{QStringLiteral("Refresh")});
     QCOMPARE(f.form->statusText(), status);
 }

@@ -2,13 +2,13 @@
 #include "app/main_form.h"
 
 #include "browse/browser_control.h"
+#include "capture/page_capture.h"
 #include "capture/preview_form.h"
 #include "capture/selection.h"
 #include "ui/paint_box.h"
 
 #include <QAction>
 #include <QPainter>
-#include <QScopeGuard>
 
 namespace framelog {
 
@@ -21,22 +21,22 @@ QRegion shownFrame(bool active, const TRect &selection)
     return active ? selectionFrameRegion(selection) : QRegion();
 }
 
+} // namespace
+
 // One pointer step of a drag: the corner under the pointer moves. Only the
 // strips of the old and the new frame are repainted, never the picture
 // between them: repainting the old strips removes the old frame, and the
 // paint handler draws the new one.
-void stretchSelection(TMainForm &w, int x, int y)
+void TMainForm::stretchSelection(int x, int y)
 {
-    QRegion strips = shownFrame(w.FSelectionActive, w.FSelection);
-    w.FSelection.Right = x;
-    w.FSelection.Bottom = y;
-    w.NormalizeSelection(w.FSelection);
-    strips += shownFrame(w.FSelectionActive, w.FSelection);
+    QRegion strips = shownFrame(FSelectionActive, FSelection);
+    FSelection.Right = x;
+    FSelection.Bottom = y;
+    NormalizeSelection(FSelection);
+    strips += shownFrame(FSelectionActive, FSelection);
     if (!strips.isEmpty())
-        w.SelectAreaPaintBox->update(strips);
+        SelectAreaPaintBox->update(strips);
 }
-
-} // namespace
 
 void TMainForm::SelectAreaTBXItemClick()
 {
@@ -44,16 +44,10 @@ void TMainForm::SelectAreaTBXItemClick()
     SetNavigationEnabled(!checked);
     QWidget *browser = WebBrowser->widget();
     if (checked) {
-        // The frozen picture is the whole area. The flag goes back also when
-        // the capture fails, so an earlier selection stays in force.
-        const bool wasActive = FSelectionActive;
-        FSelectionActive = false;
-        {
-            const auto putBack = qScopeGuard([&] { FSelectionActive = wasActive; });
-            CapturePage();
-        }
-        if (browser)
-            browser->lower();
+        // The frozen picture is the whole area, whatever selection is in force.
+        FCaptureBitmap.emplace();
+        *FCaptureBitmap = grabPage(browser, captureArea(false));
+        browser->lower();
         SelectAreaPanel->raise();
         // The keyboard starts where the selection in force begins.
         if (FSelectionActive)
@@ -80,14 +74,14 @@ void TMainForm::SelectAreaPaintBoxMouseDown(Qt::MouseButton button, Qt::Keyboard
 void TMainForm::SelectAreaPaintBoxMouseMove(Qt::KeyboardModifiers, int x, int y)
 {
     if (FSelecting)
-        stretchSelection(*this, x, y);
+        stretchSelection(x, y);
 }
 
 void TMainForm::SelectAreaPaintBoxMouseUp(Qt::MouseButton, Qt::KeyboardModifiers, int x, int y)
 {
     if (!FSelecting)
         return;
-    stretchSelection(*this, x, y);
+    stretchSelection(x, y);
     FSelecting = false;
 }
 
@@ -115,16 +109,13 @@ void TMainForm::NormalizeSelection(TRect &selection)
 
 void TMainForm::ViewPreviewTBXItemClick()
 {
-    // The capture bitmap is put back afterwards (an empty one when there was
-    // none), also when the capture fails, so area mode's frozen picture is
-    // never replaced by a preview.
-    const QImage earlier = FCaptureBitmap.value_or(QImage());
-    const auto putBack = qScopeGuard([&] { FCaptureBitmap = earlier; });
-    CapturePage();
+    // The preview takes its own picture: area mode's frozen picture in the
+    // capture bitmap stays as it is.
+    const QImage picture = grabPage(WebBrowser->widget(), captureArea(FSelectionActive));
     if (!m_preview)
         return;
     m_preview->setVisible(ViewPreviewTBXItem->isChecked());
-    m_preview->setPicture(*FCaptureBitmap);
+    m_preview->setPicture(picture);
 }
 
 } // namespace framelog

@@ -4,8 +4,8 @@
 
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
+#include "core/error_guard.h"
 #include "ui/elided_label.h"
-#include "ui/error_box.h"
 #include "ui/progress_bar.h"
 
 #include <QAction>

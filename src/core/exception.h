@@ -8,7 +8,7 @@
 namespace framelog {
 
 // Every failure the program raises carries a user-facing message; the one
-// error guard (error_box.h) shows it. Subclasses name the kind of failure.
+// error guard (error_guard.h) shows it. Subclasses name the kind of failure.
 class Exception : public std::exception {
 public:
     explicit Exception(QString message) : m_message(std::move(message)), m_what(m_message.toUtf8())
@@ -38,6 +38,12 @@ public:
 class EPropertyError : public Exception {
 public:
     using Exception::Exception;
+};
+
+// A number left the extended range (parsing, unit conversion).
+class EOverflow : public Exception {
+public:
+    EOverflow() : Exception(QStringLiteral("Floating point overflow")) {}
 };
 
 } // namespace framelog

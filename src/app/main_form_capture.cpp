@@ -1,41 +1,37 @@
 // The main window's capture handlers: taking a picture, naming it and the
-// timed capture run.
+// timed capture run. The rules live in capture/capture_run.h.
 #include "app/main_form.h"
 
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
-#include "capture/file_name_pattern.h"
-#include "capture/jpeg_image.h"
 #include "capture/page_capture.h"
+#include "core/error_guard.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"
-#include "ui/error_box.h"
 
 #include <QAction>
 #include <QCheckBox>
-#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QScopeGuard>
 
 namespace framelog {
 
+QRect TMainForm::captureArea(bool selectionActive) const
+{
+    QWidget *browser = WebBrowser->widget();
+    return captureSource(selectionActive, FSelection, browser ? browser->size() : QSize());
+}
+
 void TMainForm::CapturePage()
 {
-    FCaptureBitmap.reset();
     FCaptureBitmap.emplace();
-    QWidget *browser = WebBrowser->widget();
-    const QRect source =
-        captureSource(FSelectionActive, FSelection, browser ? browser->size() : QSize());
-    grabWidgetArea(browser, source, *FCaptureBitmap);
+    *FCaptureBitmap = grabPage(WebBrowser->widget(), captureArea(FSelectionActive));
 }
 
 QString TMainForm::ExpandFileNamePattern()
 {
-    return expandFileNamePattern(
-        FileNameEdit->text(), FCaptureCounter, &QDateTime::currentDateTime,
-        [this] { return WebBrowser->LocationName(); },
-        LocaleFormats::fromLocale(QLocale::system()));
+    return m_run.fileName(FileNameEdit->text(), [this] { return WebBrowser->LocationName(); });
 }
 
 void TMainForm::FileNameEditChange()
@@ -45,43 +41,18 @@ void TMainForm::FileNameEditChange()
 
 void TMainForm::CaptureTBXItemClick()
 {
-    FCapturing = CaptureTBXItem->isChecked();
+    const bool capturing = CaptureTBXItem->isChecked();
     // A run captures the live page: area mode is left as a user click
     // would leave it, keeping the selection in force.
-    if (FCapturing && SelectAreaTBXItem->isChecked())
+    if (capturing && SelectAreaTBXItem->isChecked())
         SelectAreaTBXItem->trigger();
-    SetNavigationEnabled(!FCapturing);
-    if (FCapturing)
+    SetNavigationEnabled(!capturing);
+    if (capturing)
         setStatusText(QStringLiteral("Capturing..."));
     // A timer that starts counts a full interval before its first tick.
-    PictureTimer->setEnabled(FCapturing);
-    SelectAreaTBXItem->setEnabled(!CaptureTBXItem->isChecked());
+    PictureTimer->setEnabled(capturing);
+    SelectAreaTBXItem->setEnabled(!capturing);
 }
-
-namespace {
-
-// One picture of the run. The image object is destroyed on every path; an
-// error ends the picture at its step and leaves the counter and the status
-// text as they were set.
-void takePicture(TMainForm &w)
-{
-    TJPEGImage image;
-    // Wraps from 2147483647 to -2147483648.
-    w.FCaptureCounter = qint32(quint32(w.FCaptureCounter) + 1u);
-    w.setStatusText(QStringLiteral("Capturing (#%1)...").arg(w.FCaptureCounter));
-    w.CapturePage();
-    image.Assign(*w.FCaptureBitmap);
-    const QString fileName = w.ExpandFileNamePattern();
-    w.Label5->setText(fileName);
-    // A relative name is taken against the current directory, here and in
-    // SaveToFile alike. A folder of that name is not a file: the save is
-    // attempted and reports why it cannot be made.
-    if (!w.TBXCheckBox2->isChecked() && QFileInfo(fileName).isFile())
-        return;
-    image.SaveToFile(fileName);
-}
-
-} // namespace
 
 void TMainForm::PictureTimerTimer()
 {
@@ -94,7 +65,14 @@ void TMainForm::PictureTimerTimer()
         return;
     FTakingPicture = true;
     const auto done = qScopeGuard([this] { FTakingPicture = false; });
-    guarded([this] { takePicture(*this); });
+    guarded([this] {
+        FCaptureCounter = m_run.advance();
+        setStatusText(QStringLiteral("Capturing (#%1)...").arg(FCaptureCounter));
+        CapturePage();
+        const QString fileName = ExpandFileNamePattern();
+        Label5->setText(fileName);
+        CaptureRun::save(*FCaptureBitmap, fileName, TBXCheckBox2->isChecked());
+    });
 }
 
 void TMainForm::SetNavigationEnabled(bool enabled)

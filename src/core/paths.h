@@ -30,4 +30,17 @@ inline PathParts splitAtLastDelimiter(const QString &path, QStringView delimiter
     return {QString(), path};
 }
 
+// True when `path` names an existing folder (symbolic links followed).
+bool isExistingFolder(const QString &path);
+
+// True when `path` names something that exists and is not a folder.
+bool isExistingFile(const QString &path);
+
+// `path` without trailing "/", except that the root stays "/".
+QString withoutTrailingDelimiter(const QString &path);
+
+// `folder` made absolute against the current directory; an absolute one as
+// it is.
+QString againstCurrentDirectory(const QString &folder);
+
 } // namespace framelog

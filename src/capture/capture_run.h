@@ -1,0 +1,50 @@
+#pragma once
+
+#include "capture/file_name_pattern.h"
+
+#include <QDateTime>
+#include <QImage>
+#include <QString>
+
+#include <functional>
+
+namespace framelog {
+
+// The rules of a capture run that need no window: the picture counter, the
+// name each picture gets and the picture's fate on disk. A front end takes
+// the picture and shows what happened; it reaches the rules only through
+// here.
+class CaptureRun {
+public:
+    // Number of the last picture: 0 at start, never reset, so a new run
+    // continues the numbering.
+    qint32 counter() const { return m_counter; }
+    void setCounter(qint32 last) { m_counter = last; }
+
+    // A new picture: the counter rises by one, wrapping from 2147483647 to
+    // -2147483648. Returns the new number.
+    qint32 advance();
+
+    // The current picture's name: `pattern` expanded with the counter, the
+    // clock, the user's regional formats (read at each call, so they follow
+    // a change of locale) and the page's title.
+    QString fileName(const QString &pattern, const std::function<QString()> &title) const;
+
+    enum class Fate { Written, Skipped };
+    // Writes `picture` as a JPEG file named `fileName`, unless overwriting is
+    // off and something other than a folder has that name already: then
+    // nothing is written and nothing reported. A relative name is taken
+    // against the current directory. Throws what the writer throws.
+    static Fate save(const QImage &picture, const QString &fileName, bool overwrite);
+
+    // Stand-ins for the clock and the regional formats, for tests.
+    std::function<QDateTime()> clock = &QDateTime::currentDateTime;
+    std::function<LocaleFormats()> formats = [] {
+        return LocaleFormats::fromLocale(QLocale::system());
+    };
+
+private:
+    qint32 m_counter = 0;
+};
+
+} // namespace framelog
