@@ -47,6 +47,9 @@ signals:
     // The main frame's navigation completed; LocationName is already the
     // page's title.
     void NavigateComplete2(const QString &url);
+    // The main frame's navigation to `url` failed (no connection, no such
+    // host); NavigateComplete2 follows with the error page.
+    void NavigateError(const QString &url);
 };
 
 } // namespace framelog

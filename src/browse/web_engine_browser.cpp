@@ -60,11 +60,14 @@ private:
     QPointer<WebEngineBrowser> m_owner;
 };
 
-void WebEngineBrowser::prepareEnvironment()
+bool WebEngineBrowser::prepareEnvironment()
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (geteuid() != 0)
+        return false;
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    return true;
 }
 
 QUrl WebEngineBrowser::homeUrl()
@@ -96,8 +99,10 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
     connect(page, &QWebEnginePage::urlChanged, this, [this] { reportCommandState(); });
     connect(page, &QWebEnginePage::linkHovered, this,
             [this](const QString &url) { emit StatusTextChange(url); });
-    connect(page, &QWebEnginePage::loadFinished, this, [this](bool) {
+    connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         m_busy = false;
+        if (!ok)
+            emit NavigateError(m_view->page()->requestedUrl().toString());
         reportCommandState();
         emit CommandStateChange(-1, true);
         emit NavigateComplete2(m_view->url().toString());
