@@ -27,7 +27,9 @@ endforeach()
 
 # The unit records the instance's recipe with the installed recorder.
 file(READ ${prefix}/lib/systemd/user/framelog-record@.service unit)
-if(NOT unit MATCHES "\nExecStart=/[^ \n]*/framelog-record --recipe %h/\\.config/framelog/%i\\.ini\n")
+string(FIND "${unit}" "\nExecStart=${prefix}/bin/framelog-record --recipe %h/.config/framelog/%i.ini\n"
+    at)
+if(at LESS 0)
     message(FATAL_ERROR "the unit does not start the recorder on ~/.config/framelog/%i.ini")
 endif()
 
