@@ -108,7 +108,9 @@ struct KeyLine {
 QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
 {
     QHash<QString, KeyLine> keys;
-    const QList<QByteArray> lines = bytes.split('\n');
+    // A byte order mark, as some Windows editors write, is not part of a key.
+    const QByteArray text = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+    const QList<QByteArray> lines = text.split('\n');
     for (int i = 0; i < lines.size(); ++i) {
         const int lineNo = i + 1;
         const QString line = QString::fromUtf8(lines[i]).trimmed();

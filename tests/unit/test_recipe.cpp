@@ -87,11 +87,12 @@ private:
 
 void TestRecipe::readsAHandWrittenFile()
 {
-    // No section, comments, spaces around "=", an unquoted list of numbers
-    // (which QSettings reads as a list) and a quoted value with a comma.
+    // A byte order mark, no section, comments, spaces around "=", an
+    // unquoted list of numbers (which QSettings reads as a list) and a quoted
+    // value with a comma.
     const QString path = writeFile(dir, QStringLiteral("hand.ini"),
+                                   "\xEF\xBB\xBFurl = http://camera.example/live.html\n"
                                    "; the gate camera\n"
-                                   "url = http://camera.example/live.html\n"
                                    "# every five seconds\n"
                                    "pattern = \"/srv/cam/gate,%counter%.jpg\"\n"
                                    "every = 5s\n"
