@@ -7,7 +7,8 @@
 //    composites the page's frames (ten a second on this page) while it
 //    records, so the same page is then recorded once a day for as long, and
 //    the difference per picture is what the pictures themselves cost. The
-//    engine's helper processes, which run the page, are shown apart.
+//    engine's helper processes, which run the page, are shown apart. Then
+//    the time from SIGTERM to the program's end.
 // 2. Ten recipes in one process against ten single-recipe processes, all on
 //    the live-camera page at --ten-size (default 1280x720), every second:
 //    the resident memory of everything each way costs, once every camera
@@ -133,6 +134,7 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         process.setProcessEnvironment(env);
+        process.setReadChannel(QProcess::StandardError);
         process.start(kRecorder, arguments);
         process.waitForStarted();
     }
@@ -243,6 +245,13 @@ int main(int argc, char *argv[])
         const Memory all = treeMemory(r.pid());
         const size_t processes = treeOf(r.pid()).size();
         const int failures = r.failures;
+        // SIGTERM: the picture in hand is finished, then the program ends.
+        QElapsedTimer stopping;
+        stopping.start();
+        r.process.terminate();
+        r.process.waitForFinished(30000);
+        const qint64 stopMs = stopping.elapsed();
+        const int exitCode = r.process.exitCode();
         one.clear();
 
         // The page alone, as long: no picture comes in a day.
@@ -269,6 +278,8 @@ int main(int argc, char *argv[])
                     (tree - cpu) / taken);
         std::printf("  median time a picture took:         %7d ms (as logged)\n",
                     took.empty() ? 0 : took[took.size() / 2]);
+        std::printf("  SIGTERM to exit:                    %7lld ms (exit code %d)\n",
+                    qlonglong(stopMs), exitCode);
         std::printf("  resident, recorder process:         %7.1f MiB RSS, %7.1f MiB PSS\n",
                     own.rssMiB, own.pssMiB);
         std::printf("  resident, with engine helpers:      %7.1f MiB RSS, %7.1f MiB PSS "

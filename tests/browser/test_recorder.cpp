@@ -43,6 +43,8 @@ public:
             env.insert(setting.section(QLatin1Char('='), 0, 0),
                        setting.section(QLatin1Char('='), 1));
         process.setProcessEnvironment(env);
+        // The log is on standard error: waiting for it wakes on its lines.
+        process.setReadChannel(QProcess::StandardError);
         process.start(program, arguments);
     }
     ~Program()
