@@ -48,7 +48,8 @@ signals:
     // page's title.
     void NavigateComplete2(const QString &url);
     // The main frame's navigation to `url` failed (no connection, no such
-    // host); NavigateComplete2 follows with the error page.
+    // host), and NavigateComplete2 follows with the error page; or the page's
+    // renderer ended abnormally, and nothing follows.
     void NavigateError(const QString &url);
 };
 

@@ -94,6 +94,11 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
         emit ProgressChange(0, 10000);
         emit CommandStateChange(-1, true);
     });
+    connect(page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                if (status != QWebEnginePage::NormalTerminationStatus)
+                    emit NavigateError(m_view->url().toString());
+            });
     connect(page, &QWebEnginePage::loadProgress, this,
             [this](int percent) { emit ProgressChange(percent * 100, 10000); });
     connect(page, &QWebEnginePage::urlChanged, this, [this] { reportCommandState(); });

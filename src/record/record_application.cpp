@@ -203,7 +203,7 @@ int runRecorder(int argc, char *argv[])
 #else
     (void)argc;
     (void)argv;
-    std::fprintf(stderr, "%s: built without its browser\n", kProgram);
+    std::fputs("framelog-record: built without its browser\n", stderr);
     return 1;
 #endif
 }

@@ -107,7 +107,8 @@ void RecordCamera::startPictures()
 {
     if (m_stopped || PictureTimer->Enabled())
         return;
-    m_firstPictureFallback->stop();
+    if (m_firstPictureFallback)
+        m_firstPictureFallback->stop();
     PictureTimer->setInterval(quint32(m_job.recipe.everyMs));
     // The first picture comes one full interval from now.
     PictureTimer->setEnabled(true);
@@ -154,25 +155,29 @@ void RecordCamera::PageTimerTimer()
         m_browser->Refresh();
 }
 
-void RecordCamera::WebBrowserNavigateError(const QString &)
+void RecordCamera::WebBrowserNavigateError(const QString &url)
 {
+    // A failed load reports its completion right after this: that is no
+    // sign of a page. A renderer that ended reports nothing more.
     m_loadFailed = true;
+    QMetaObject::invokeMethod(
+        this, [this] { m_loadFailed = false; }, Qt::QueuedConnection);
+    const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
+    m_log(
+        recordLogLine(
+            m_job.name,
+            QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
+            0),
+        true);
+    m_pageFailing = true;
+    PageTimer->setInterval(quint32(retry));
+    PageTimer->setEnabled(!m_stopped);
+    startPictures();
 }
 
-void RecordCamera::WebBrowserNavigateComplete2(const QString &url)
+void RecordCamera::WebBrowserNavigateComplete2(const QString &)
 {
-    const bool failed = std::exchange(m_loadFailed, false);
-    if (failed) {
-        const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
-        m_log(recordLogLine(m_job.name,
-                            QStringLiteral("page failed to load: %1; next try in %2")
-                                .arg(url, intervalText(retry)),
-                            0),
-              true);
-        m_pageFailing = true;
-        PageTimer->setInterval(quint32(retry));
-        PageTimer->setEnabled(!m_stopped);
-    } else if (m_pageFailing) {
+    if (!std::exchange(m_loadFailed, false) && m_pageFailing) {
         m_pageFailing = false;
         PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));
         PageTimer->setEnabled(!m_stopped && m_job.recipe.reload);

@@ -29,8 +29,9 @@ QString recordLogLine(const QString &name, const QString &what, qint64 ms);
 // One recipe's record: its page, its two timers and its counter. The page
 // is loaded at start; the first picture comes one interval after the first
 // load has ended (or after a minute, if it never ends). A failed picture is
-// logged and the next tick tries again; a page that fails to load is tried
-// again at the reload interval, and at most once a minute, reload on or off.
+// logged and the next tick tries again; a page that fails to load, or whose
+// renderer ends, is asked for again at the reload interval, and at most once
+// a minute, reload on or off.
 class RecordCamera : public QObject {
     Q_OBJECT
 public:

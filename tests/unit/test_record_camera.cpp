@@ -88,6 +88,11 @@ void TestRecordCamera::aFailedPageIsAskedForAgain()
     camera.PageTimerTimer();
     QCOMPARE(browser->calls, QStringList{"Navigate(http://camera.example/)"});
 
+    // A renderer that ends says nothing after its error; the page's next
+    // completion is a page again.
+    emit browser->NavigateError(recipe.url);
+    QCoreApplication::processEvents();
+    QCOMPARE(failures.size(), 2);
     emit browser->NavigateComplete2(recipe.url);
     QCOMPARE(camera.PageTimer->Enabled(), reload);
     QCOMPARE(camera.PageTimer->Interval(), quint32(reloadEveryMs));
