@@ -16,6 +16,8 @@ PACKAGES=(
     qt6-base-dev qt6-webengine-dev libgl-dev
     libjpeg62-turbo-dev
     fonts-dejavu-core
+    desktop-file-utils appstream groff-base
+    dpkg-dev file
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }

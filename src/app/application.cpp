@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "capture/preview_form.h"
+#include "settings/recipe.h"
 #include "ui/error_box.h"
 #include "ui/icons.h"
 
@@ -10,17 +11,87 @@
 #endif
 
 #include <QApplication>
+#include <QCommandLineParser>
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 namespace framelog {
+
+#ifdef FRAMELOG_HAS_BROWSER
+namespace {
+
+const char kProgram[] = "framelog";
+
+void say(const QString &line)
+{
+    std::fprintf(stderr, "%s: %s\n", kProgram, line.toLocal8Bit().constData());
+}
+
+void addWindowOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Framelog: a web browser and a timed picture taker in one window."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption({QStringLiteral("recipe"),
+                      QStringLiteral("Start with the values of a recipe (see framelog-record)."),
+                      QStringLiteral("FILE")});
+}
+
+} // namespace
+#endif
 
 int runApplication(int argc, char *argv[])
 {
 #ifdef FRAMELOG_HAS_BROWSER
+    // --help, --version and the recipe are read before the application
+    // exists, so that they need no display; Qt's own options are known only
+    // to the application, and the whole line is checked once it exists.
+    std::optional<Recipe> recipe;
+    {
+        QStringList arguments;
+        for (int i = 0; i < argc; ++i)
+            arguments << QString::fromLocal8Bit(argv[i]);
+        QCommandLineParser early;
+        addWindowOptions(early);
+        early.parse(arguments);
+        if (early.isSet(QStringLiteral("help"))) {
+            QString help = early.helpText();
+            help.replace(QLatin1String("<executable_name>"), QLatin1String(kProgram));
+            std::fputs(qPrintable(help), stdout);
+            return 0;
+        }
+        if (early.isSet(QStringLiteral("version"))) {
+            std::printf("%s %s\n", kProgram, FRAMELOG_VERSION);
+            return 0;
+        }
+        if (early.isSet(QStringLiteral("recipe"))) {
+            try {
+                recipe = readRecipe(early.value(QStringLiteral("recipe")));
+            } catch (const ERecipe &e) {
+                say(e.message());
+                return 2;
+            }
+        }
+    }
+
     WebEngineBrowser::prepareEnvironment();
     QApplication app(argc, argv);
+    {
+        QCommandLineParser parser;
+        addWindowOptions(parser);
+        if (!parser.parse(QApplication::arguments())) {
+            say(parser.errorText());
+            return 2;
+        }
+        if (!parser.positionalArguments().isEmpty()) {
+            say(QStringLiteral("unexpected argument \"%1\"")
+                    .arg(parser.positionalArguments().constFirst()));
+            return 2;
+        }
+    }
     QApplication::setApplicationName(kApplicationTitle);
     QApplication::setApplicationDisplayName(kApplicationTitle);
     QApplication::setWindowIcon(applicationIcon());
@@ -38,6 +109,8 @@ int runApplication(int argc, char *argv[])
         guarded([] { throw; });
         return 1;
     }
+    if (recipe)
+        guarded([&] { mainForm->applyRecipe(*recipe); });
     TPreviewForm preview;
     mainForm->setPreviewForm(&preview);
     QObject::connect(mainForm.get(), &TMainForm::closed, &app, &QCoreApplication::quit,

@@ -35,6 +35,7 @@ class TPreviewForm;
 class TProgressBar;
 class TTBXSpinEditItem;
 class TTimer;
+struct Recipe;
 
 // The main window: every control, both timers, the capture bitmap, the
 // selection and the capture counter. Handlers are named after the control
@@ -53,6 +54,12 @@ public:
 
     // The preview window; the application owns it, the window reaches it.
     void setPreviewForm(TPreviewForm *preview);
+
+    // Sets the controls from a recipe through their own setters, so each
+    // field holds its value to its range as it would a typed one; the
+    // status bar says once which values the fields changed. The recipe's
+    // size is the recorder's and is not used here (main_form_recipe.cpp).
+    void applyRecipe(const Recipe &recipe);
 
     // --- Controls (named as the layout names them; each is also its objectName)
     QMenuBar *TBXToolbar1 = nullptr;

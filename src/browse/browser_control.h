@@ -47,6 +47,10 @@ signals:
     // The main frame's navigation completed; LocationName is already the
     // page's title.
     void NavigateComplete2(const QString &url);
+    // The main frame's navigation to `url` failed (no connection, no such
+    // host), and NavigateComplete2 follows with the error page; or the page's
+    // renderer ended abnormally, and nothing follows.
+    void NavigateError(const QString &url);
 };
 
 } // namespace framelog

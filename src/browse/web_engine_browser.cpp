@@ -60,11 +60,14 @@ private:
     QPointer<WebEngineBrowser> m_owner;
 };
 
-void WebEngineBrowser::prepareEnvironment()
+bool WebEngineBrowser::prepareEnvironment()
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    if (geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
+    if (geteuid() != 0)
+        return false;
+    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    return true;
 }
 
 QUrl WebEngineBrowser::homeUrl()
@@ -91,13 +94,20 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
         emit ProgressChange(0, 10000);
         emit CommandStateChange(-1, true);
     });
+    connect(page, &QWebEnginePage::renderProcessTerminated, this,
+            [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
+                if (status != QWebEnginePage::NormalTerminationStatus)
+                    emit NavigateError(m_view->url().toString());
+            });
     connect(page, &QWebEnginePage::loadProgress, this,
             [this](int percent) { emit ProgressChange(percent * 100, 10000); });
     connect(page, &QWebEnginePage::urlChanged, this, [this] { reportCommandState(); });
     connect(page, &QWebEnginePage::linkHovered, this,
             [this](const QString &url) { emit StatusTextChange(url); });
-    connect(page, &QWebEnginePage::loadFinished, this, [this](bool) {
+    connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
         m_busy = false;
+        if (!ok)
+            emit NavigateError(m_view->page()->requestedUrl().toString());
         reportCommandState();
         emit CommandStateChange(-1, true);
         emit NavigateComplete2(m_view->url().toString());

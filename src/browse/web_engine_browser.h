@@ -19,8 +19,9 @@ class WebEngineBrowser : public TBrowserControl {
     Q_OBJECT
 public:
     // Must run before the QApplication exists: Chromium's sandbox refuses to
-    // run as root, and WebEngine needs shared GL contexts.
-    static void prepareEnvironment();
+    // run as root, and WebEngine needs shared GL contexts. Returns true when
+    // the process runs as root and the sandbox is therefore off.
+    static bool prepareEnvironment();
 
     static QUrl homeUrl();
 

@@ -103,7 +103,9 @@ void TestPageCapture::repeatedCapturesStayFlat()
     for (int i = 0; i < 2000; ++i)
         w.CapturePage();
     const ProcessUsage after = ProcessUsage::now();
-    QCOMPARE(after.openFiles, before.openFiles);
+    // Not one more: the toolkit may close files of its own meanwhile.
+    QVERIFY2(after.openFiles <= before.openFiles,
+             qPrintable(QStringLiteral("%1 -> %2").arg(before.openFiles).arg(after.openFiles)));
 #if defined(__SANITIZE_ADDRESS__)
     QSKIP("AddressSanitizer keeps freed memory in quarantine: the resident size says nothing");
 #endif

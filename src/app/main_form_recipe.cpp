@@ -1,0 +1,55 @@
+// The window started with a recipe: the controls take its values.
+#include "app/main_form.h"
+
+#include "browse/address_combo_box.h"
+#include "browse/browser_control.h"
+#include "settings/recipe.h"
+#include "ui/directory_edit.h"
+#include "ui/spin_edit_item.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QStatusBar>
+
+namespace framelog {
+
+void TMainForm::applyRecipe(const Recipe &recipe)
+{
+    if (!recipe.url.isEmpty()) {
+        AddressComboBoxItem->setText(recipe.url);
+        WebBrowser->Navigate(recipe.url);
+    }
+    FileNameEdit->setText(recipe.pattern);
+    Label5->setText(ExpandFileNamePattern());
+    TBXCheckBox2->setChecked(recipe.overwrite);
+
+    QStringList changed;
+    const auto setField = [&changed](TTBXSpinEditItem *field, const QString &caption,
+                                     long double value) {
+        field->setValue(value);
+        if (field->value() != value)
+            changed << caption + QLatin1Char(' ') + field->text();
+    };
+    setField(TBXSpinEditItem2, Label3->text(), recipe.everyMs / 1000.0L);
+    TBXSpinEditItem2Change(TBXSpinEditItem2->value());
+    setField(TBXSpinEditItem1, TBXCheckBox1->text(), recipe.reloadEveryMs / 60000.0L);
+    // A change of the box recomputes the page timer itself.
+    TBXCheckBox1->setChecked(recipe.reload);
+    TBXSpinEditItem1Change(TBXSpinEditItem1->value());
+
+    if (const auto &area = recipe.area) {
+        FSelection = {area->left(), area->top(), area->left() + area->width(),
+                      area->top() + area->height()};
+        FSelectionActive = true;
+    }
+    AllowPopupsTBXCheckBox->setChecked(recipe.popups);
+    FileWorkOfflineTBXItem->setChecked(recipe.offline);
+    FileWorkOfflineTBXItemClick();
+
+    if (!changed.isEmpty())
+        StatusBar->showMessage(tr("Recipe values held to the fields: %1").arg(changed.join(u", ")),
+                               30000);
+}
+
+} // namespace framelog

@@ -1,0 +1,211 @@
+#include "record/record_application.h"
+
+#include "record/record_options.h"
+#include "record/recorder.h"
+
+#ifdef FRAMELOG_HAS_BROWSER
+#include "browse/web_engine_browser.h"
+#endif
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QLibraryInfo>
+#include <QLoggingCategory>
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+namespace framelog {
+
+#ifdef FRAMELOG_HAS_BROWSER
+namespace {
+
+const char kProgram[] = "framelog-record";
+
+void say(const QString &line)
+{
+    const QByteArray bytes = line.toLocal8Bit();
+    std::fprintf(stderr, "%s: %s\n", kProgram, bytes.constData());
+    std::fflush(stderr);
+}
+
+// Signals reach the event loop through a pipe: the handler only writes a
+// byte, which is all a handler may safely do.
+int g_signalPipe[2] = {-1, -1};
+
+extern "C" void onStopSignal(int signal)
+{
+    const int saved = errno;
+    const char byte = char(signal);
+    [[maybe_unused]] const ssize_t n = write(g_signalPipe[1], &byte, 1);
+    errno = saved;
+}
+
+bool catchStopSignals()
+{
+    if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+}
+
+void restoreStopSignals()
+{
+    // A second signal while the recorder shuts down ends it at once.
+    signal(SIGTERM, SIG_DFL);
+    signal(SIGINT, SIG_DFL);
+}
+
+// Whether Qt's warnings reach standard error: not before the record
+// starts, where a refusal is one line and Qt's start-up remarks (a missing
+// XDG_RUNTIME_DIR) are no one's concern, and not with --quiet.
+bool g_showWarnings = false;
+
+// What the engine says at every start on the offscreen platform, which
+// has no OpenGL: it draws in software then, and pictures are the same.
+bool isOffscreenRemark(const QString &message)
+{
+    return message.startsWith(u"WebEngineContext used before QtWebEngineCore::initialize()") ||
+           message.startsWith(u"No suitable graphics backend found");
+}
+
+// Qt's and the engine's messages: warnings go to standard error with the
+// program's name; chatter (debug, info, the pages' console) does not, so
+// that the log stays one line per picture. A fatal one ends the recorder
+// with exit code 1, as an engine that cannot start does.
+void recordMessages(QtMsgType type, const QMessageLogContext &, const QString &message)
+{
+    switch (type) {
+    case QtDebugMsg:
+    case QtInfoMsg:
+        return;
+    case QtWarningMsg:
+    case QtCriticalMsg:
+        if (g_showWarnings && !message.trimmed().isEmpty() && !isOffscreenRemark(message))
+            say(message.trimmed());
+        return;
+    case QtFatalMsg:
+        say(QStringLiteral("cannot go on: ") + message);
+        std::fflush(nullptr);
+        _exit(1);
+    }
+}
+
+// The engine's helper program: without it no page can be shown, and the
+// engine would abort at the first page.
+QString missingEngineProcess()
+{
+    QString path = qEnvironmentVariable("QTWEBENGINEPROCESS_PATH");
+    if (path.isEmpty())
+        path = QLibraryInfo::path(QLibraryInfo::LibraryExecutablesPath) +
+               QStringLiteral("/QtWebEngineProcess");
+    const QFileInfo info(path);
+    return info.isFile() && info.isExecutable() ? QString() : path;
+}
+
+} // namespace
+#endif
+
+int runRecorder(int argc, char *argv[])
+{
+#ifdef FRAMELOG_HAS_BROWSER
+    // A recorder needs no screen; a user who names a platform gets it.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const bool asRoot = WebEngineBrowser::prepareEnvironment();
+    qInstallMessageHandler(recordMessages);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QLatin1String(kProgram));
+    QApplication::setApplicationVersion(QStringLiteral(FRAMELOG_VERSION));
+
+    QCommandLineParser parser;
+    addRecordOptions(parser);
+    if (!parser.parse(QApplication::arguments())) {
+        say(parser.errorText());
+        return 2;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        std::printf("%s %s\n", kProgram, FRAMELOG_VERSION);
+        return 0;
+    }
+    RecordPlan plan;
+    try {
+        plan = recordPlan(parser);
+        if (plan.printRecipe) {
+            const QByteArray text = recipeText(plan.jobs.constFirst().recipe);
+            std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+            return 0;
+        }
+    } catch (const ERecipe &e) {
+        say(e.message());
+        return 2;
+    }
+
+    if (const QString missing = missingEngineProcess(); !missing.isEmpty()) {
+        say(QStringLiteral("cannot start the browser engine: %1 is missing").arg(missing));
+        return 1;
+    }
+    if (asRoot)
+        say(QStringLiteral("running as root, so Chromium's sandbox is off"));
+    // The pages' console messages are the pages' affair.
+    QLoggingCategory::setFilterRules(QStringLiteral("js.*=false\njs=false"));
+
+    if (!catchStopSignals()) {
+        say(QStringLiteral("cannot catch SIGTERM and SIGINT: %1")
+                .arg(QString::fromLocal8Bit(strerror(errno))));
+        return 1;
+    }
+    QSocketNotifier stopSignals(g_signalPipe[0], QSocketNotifier::Read);
+
+    const bool quiet = plan.quiet;
+    RecordSession session(
+        std::move(plan), [] { return new WebEngineBrowser; },
+        [quiet](const QString &line, bool failure) {
+            if (failure || !quiet) {
+                const QByteArray bytes = line.toLocal8Bit();
+                std::fprintf(stderr, "%s\n", bytes.constData());
+                std::fflush(stderr);
+            }
+        });
+    QObject::connect(&stopSignals, &QSocketNotifier::activated, &session, [&] {
+        char byte = 0;
+        while (read(g_signalPipe[0], &byte, 1) > 0) {
+        }
+        restoreStopSignals();
+        // Ticks run whole on this thread: the picture in hand is written
+        // before this runs.
+        session.stop();
+    });
+    QObject::connect(&session, &RecordSession::finished, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    g_showWarnings = !quiet;
+    try {
+        session.start();
+    } catch (const std::exception &e) {
+        say(QStringLiteral("cannot start the browser engine: ") + QString::fromLocal8Bit(e.what()));
+        return 1;
+    }
+    return app.exec();
+#else
+    (void)argc;
+    (void)argv;
+    std::fputs("framelog-record: built without its browser\n", stderr);
+    return 1;
+#endif
+}
+
+} // namespace framelog

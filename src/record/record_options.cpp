@@ -1,0 +1,170 @@
+#include "record/record_options.h"
+
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <QHash>
+
+namespace framelog {
+
+namespace {
+
+// Options that set one recipe key from their value.
+const QHash<QString, QString> &valueOptions()
+{
+    static const QHash<QString, QString> options = {
+        {QStringLiteral("url"), recipe_key::url},
+        {QStringLiteral("pattern"), recipe_key::pattern},
+        {QStringLiteral("every"), recipe_key::every},
+        {QStringLiteral("reload-every"), recipe_key::reloadEvery},
+        {QStringLiteral("area"), recipe_key::area},
+        {QStringLiteral("size"), recipe_key::size},
+    };
+    return options;
+}
+
+QString recipeName(const QString &path)
+{
+    return QFileInfo(path).completeBaseName();
+}
+
+// Applies the recipe options in the order they were given; returns the name
+// of the last --recipe file, if any.
+QString applyOptions(const QCommandLineParser &parser, Recipe &recipe)
+{
+    QString name;
+    QHash<QString, qsizetype> seen;
+    for (const QString &option : parser.optionNames()) {
+        const qsizetype index = seen[option]++;
+        const auto value = [&] { return parser.values(option).value(index); };
+        try {
+            if (option == u"recipe") {
+                recipe = readRecipe(value(), recipe);
+                name = recipeName(value());
+            } else if (valueOptions().contains(option)) {
+                setRecipeValue(recipe, valueOptions().value(option), value());
+                // A reload interval asks for reloads.
+                if (option == u"reload-every")
+                    recipe.reload = true;
+            } else if (option == u"no-reload") {
+                recipe.reload = false;
+            } else if (option == u"no-overwrite") {
+                recipe.overwrite = false;
+            } else if (option == u"popups") {
+                recipe.popups = true;
+            } else if (option == u"offline") {
+                recipe.offline = true;
+            }
+        } catch (const ERecipe &e) {
+            // A file's errors name the file; an option's name the option.
+            if (option == u"recipe")
+                throw;
+            throw ERecipe(QStringLiteral("--") + e.message());
+        }
+    }
+    return name;
+}
+
+} // namespace
+
+void addRecordOptions(QCommandLineParser &parser)
+{
+    parser.setApplicationDescription(
+        QStringLiteral("Records a web page as numbered JPEG pictures, without a screen."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOptions({
+        {QStringLiteral("url"), QStringLiteral("The page to record (default: the start page)."),
+         QStringLiteral("URL")},
+        {QStringLiteral("pattern"),
+         QStringLiteral("File name pattern with %counter%, %title%, %time%, %shorttime%, %date%, "
+                        "%shortdate% (default: img%time%.jpg)."),
+         QStringLiteral("PATTERN")},
+        {QStringLiteral("every"),
+         QStringLiteral("Picture interval, 0.1 s to 24 h; a bare number is seconds (default: 1s)."),
+         QStringLiteral("INTERVAL")},
+        {QStringLiteral("reload-every"),
+         QStringLiteral("Reload interval, 10 s to 7 days; a bare number is minutes (default: "
+                        "45min)."),
+         QStringLiteral("INTERVAL")},
+        {QStringLiteral("no-reload"), QStringLiteral("Never reload the page.")},
+        {QStringLiteral("area"),
+         QStringLiteral("Record only this rectangle of the browser area (pixels)."),
+         QStringLiteral("X,Y,W,H")},
+        {QStringLiteral("size"),
+         QStringLiteral("Size of the browser area in pixels (default: 1280x720)."),
+         QStringLiteral("WxH")},
+        {QStringLiteral("no-overwrite"), QStringLiteral("Skip a picture whose file exists.")},
+        {QStringLiteral("popups"), QStringLiteral("Let the page open popup windows.")},
+        {QStringLiteral("offline"),
+         QStringLiteral("Let no request reach the network (local pages only).")},
+        {QStringLiteral("count"), QStringLiteral("Stop after N pictures of each recipe."),
+         QStringLiteral("N")},
+        {QStringLiteral("for"),
+         QStringLiteral("Stop after this long; a bare number is seconds (such as 90min)."),
+         QStringLiteral("DURATION")},
+        {QStringLiteral("recipe"), QStringLiteral("Read a recipe; options after it override it."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("print-recipe"),
+         QStringLiteral("Write the recipe for the options given to standard output and exit.")},
+        {QStringLiteral("quiet"), QStringLiteral("Log failures only.")},
+    });
+    parser.addPositionalArgument(
+        QStringLiteral("recipes"),
+        QStringLiteral("Recipe files, each recorded by its own page in this one process."),
+        QStringLiteral("[RECIPE...]"));
+}
+
+RecordPlan recordPlan(const QCommandLineParser &parser)
+{
+    RecordPlan plan;
+    plan.quiet = parser.isSet(QStringLiteral("quiet"));
+    plan.printRecipe = parser.isSet(QStringLiteral("print-recipe"));
+    if (parser.isSet(QStringLiteral("count"))) {
+        const QString text = parser.value(QStringLiteral("count"));
+        bool ok = false;
+        const qint64 count = text.trimmed().toLongLong(&ok);
+        if (!ok || count < 1)
+            throw ERecipe(
+                QStringLiteral("--count: \"%1\" is not a number of pictures from 1").arg(text));
+        plan.count = count;
+    }
+    if (parser.isSet(QStringLiteral("for"))) {
+        const QString text = parser.value(QStringLiteral("for"));
+        const auto ms = parseIntervalMs(text, QStringLiteral("s"));
+        if (!ms || *ms < 1)
+            throw ERecipe(
+                QStringLiteral("--for: \"%1\" is not a duration (such as 90s, 30min, 24h)")
+                    .arg(text));
+        plan.forMs = *ms;
+    }
+
+    const QStringList files = parser.positionalArguments();
+    if (files.isEmpty()) {
+        RecordJob job{QStringLiteral("-"), Recipe{}};
+        const QString name = applyOptions(parser, job.recipe);
+        if (!name.isEmpty())
+            job.name = name;
+        plan.jobs << job;
+    } else {
+        for (const QString &file : files) {
+            RecordJob job{recipeName(file), readRecipe(file)};
+            applyOptions(parser, job.recipe);
+            plan.jobs << job;
+        }
+    }
+    if (plan.printRecipe && plan.jobs.size() > 1)
+        throw ERecipe(QStringLiteral("--print-recipe writes one recipe, and %1 recipe files are "
+                                     "given")
+                          .arg(plan.jobs.size()));
+    for (const RecordJob &job : std::as_const(plan.jobs)) {
+        try {
+            checkRecorderLimits(job.recipe);
+        } catch (const ERecipe &e) {
+            throw ERecipe(job.name == u"-" ? e.message()
+                                           : job.name + QStringLiteral(": ") + e.message());
+        }
+    }
+    return plan;
+}
+
+} // namespace framelog

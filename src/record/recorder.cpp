@@ -1,0 +1,246 @@
+#include "record/recorder.h"
+
+#include "browse/browser_control.h"
+#include "capture/page_capture.h"
+#include "settings/timer.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QWidget>
+
+#include <algorithm>
+
+namespace framelog {
+
+namespace {
+
+// A page that fails to load is tried again no more often than this.
+constexpr qint64 kRetryAtMostEveryMs = 60 * 1000;
+// A page that never ends loading is recorded as it stands after this.
+constexpr int kFirstPictureAtLatestMs = 60 * 1000;
+
+QString describeCurrentException()
+{
+    try {
+        throw;
+    } catch (const Exception &e) {
+        return e.message();
+    } catch (const std::bad_alloc &) {
+        return QStringLiteral("Out of memory");
+    } catch (const std::exception &e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
+} // namespace
+
+QString recordLogLine(const QString &name, const QString &what, qint64 ms)
+{
+    return QStringLiteral("%1 %2 %3 (%4 ms)")
+        .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs), name, what)
+        .arg(ms);
+}
+
+RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog log, QObject *parent)
+    : QObject(parent), m_job(std::move(job)), m_browser(browser), m_log(std::move(log))
+{
+    m_browser->setParent(this);
+    PageTimer = new TTimer(this);
+    PictureTimer = new TTimer(this);
+    PageTimer->setEnabled(false);
+    PictureTimer->setEnabled(false);
+    PageTimer->setOnTimer([this](TTimer *) { PageTimerTimer(); });
+    PictureTimer->setOnTimer([this](TTimer *) { PictureTimerTimer(); });
+
+    const Recipe &recipe = m_job.recipe;
+    m_browser->setOffline(recipe.offline);
+    connect(m_browser, &TBrowserControl::NewWindow2, this,
+            [this](bool &cancel) { cancel = !m_job.recipe.popups; });
+    connect(m_browser, &TBrowserControl::NavigateError, this,
+            &RecordCamera::WebBrowserNavigateError);
+    connect(m_browser, &TBrowserControl::NavigateComplete2, this,
+            &RecordCamera::WebBrowserNavigateComplete2);
+
+    // The browser area is a window of its own, of the recipe's size: on the
+    // offscreen platform nothing is seen, and the page draws as on a screen.
+    if (QWidget *area = m_browser->widget()) {
+        area->resize(recipe.size);
+        area->show();
+    }
+}
+
+RecordCamera::~RecordCamera() = default;
+
+void RecordCamera::start()
+{
+    PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));
+    PageTimer->setEnabled(m_job.recipe.reload);
+    m_firstPictureFallback = new QTimer(this);
+    m_firstPictureFallback->setSingleShot(true);
+    connect(m_firstPictureFallback, &QTimer::timeout, this, &RecordCamera::startPictures);
+    m_firstPictureFallback->start(kFirstPictureAtLatestMs);
+    load();
+}
+
+void RecordCamera::stop()
+{
+    m_stopped = true;
+    PageTimer->setEnabled(false);
+    PictureTimer->setEnabled(false);
+    if (m_firstPictureFallback)
+        m_firstPictureFallback->stop();
+}
+
+void RecordCamera::load()
+{
+    if (m_job.recipe.url.isEmpty())
+        m_browser->GoHome();
+    else
+        m_browser->Navigate(m_job.recipe.url);
+}
+
+void RecordCamera::startPictures()
+{
+    if (m_stopped || PictureTimer->Enabled())
+        return;
+    if (m_firstPictureFallback)
+        m_firstPictureFallback->stop();
+    PictureTimer->setInterval(quint32(m_job.recipe.everyMs));
+    // The first picture comes one full interval from now.
+    PictureTimer->setEnabled(true);
+}
+
+void RecordCamera::PictureTimerTimer()
+{
+    QElapsedTimer took;
+    took.start();
+    const qint32 number = m_run.advance();
+    ++m_taken;
+    QString what;
+    bool failed = false;
+    try {
+        QWidget *area = m_browser->widget();
+        TRect selection;
+        if (const auto &a = m_job.recipe.area)
+            selection = TRect{a->left(), a->top(), a->left() + a->width(), a->top() + a->height()};
+        const QImage picture =
+            grabPage(area, captureSource(m_job.recipe.area.has_value(), selection,
+                                         area ? area->size() : QSize()));
+        const QString fileName =
+            m_run.fileName(m_job.recipe.pattern, [this] { return m_browser->LocationName(); });
+        if (CaptureRun::save(picture, fileName, m_job.recipe.overwrite) ==
+            CaptureRun::Fate::Written)
+            what = fileName;
+        else
+            what = QStringLiteral("skipped, exists: ") + fileName;
+    } catch (...) {
+        failed = true;
+        what = QStringLiteral("failed: ") + describeCurrentException();
+    }
+    m_log(recordLogLine(m_job.name, QStringLiteral("#%1 %2").arg(number).arg(what), took.elapsed()),
+          failed);
+    emit pictureTaken();
+}
+
+void RecordCamera::PageTimerTimer()
+{
+    // A page that never loaded is asked for again; a loaded one reloads.
+    if (m_pageFailing)
+        load();
+    else
+        m_browser->Refresh();
+}
+
+void RecordCamera::WebBrowserNavigateError(const QString &url)
+{
+    // A failed load reports its completion right after this: that is no
+    // sign of a page. A renderer that ended reports nothing more.
+    m_loadFailed = true;
+    QMetaObject::invokeMethod(
+        this, [this] { m_loadFailed = false; }, Qt::QueuedConnection);
+    const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
+    m_log(
+        recordLogLine(
+            m_job.name,
+            QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
+            0),
+        true);
+    m_pageFailing = true;
+    PageTimer->setInterval(quint32(retry));
+    PageTimer->setEnabled(!m_stopped);
+    startPictures();
+}
+
+void RecordCamera::WebBrowserNavigateComplete2(const QString &)
+{
+    if (!std::exchange(m_loadFailed, false) && m_pageFailing) {
+        m_pageFailing = false;
+        PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));
+        PageTimer->setEnabled(!m_stopped && m_job.recipe.reload);
+    }
+    startPictures();
+}
+
+RecordSession::RecordSession(RecordPlan plan, BrowserFactory browsers, RecordLog log,
+                             QObject *parent)
+    : QObject(parent), m_plan(std::move(plan)), m_browsers(std::move(browsers)),
+      m_log(std::move(log))
+{
+}
+
+RecordSession::~RecordSession() = default;
+
+void RecordSession::start()
+{
+    for (const RecordJob &job : std::as_const(m_plan.jobs)) {
+        auto *camera = new RecordCamera(job, m_browsers(), m_log, this);
+        connect(camera, &RecordCamera::pictureTaken, this,
+                [this, camera] { cameraTookPicture(camera); });
+        m_cameras << camera;
+    }
+    for (RecordCamera *camera : std::as_const(m_cameras))
+        camera->start();
+    if (m_plan.forMs) {
+        m_deadline = QDeadlineTimer(*m_plan.forMs, Qt::PreciseTimer);
+        m_forTimer = new QTimer(this);
+        m_forTimer->setSingleShot(true);
+        m_forTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_forTimer, &QTimer::timeout, this, &RecordSession::waitForTheEnd);
+        waitForTheEnd();
+    }
+}
+
+void RecordSession::waitForTheEnd()
+{
+    // QTimer takes an int: a run of more than a few weeks waits in steps.
+    const qint64 left = m_deadline.remainingTime();
+    if (left <= 0)
+        stop();
+    else
+        m_forTimer->start(int(std::min<qint64>(left, 24LL * 3600 * 1000)));
+}
+
+void RecordSession::stop()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    for (RecordCamera *camera : std::as_const(m_cameras))
+        camera->stop();
+    emit finished();
+}
+
+void RecordSession::cameraTookPicture(RecordCamera *camera)
+{
+    if (!m_plan.count || camera->taken() != *m_plan.count)
+        return;
+    camera->stop();
+    if (++m_done == m_cameras.size())
+        stop();
+}
+
+} // namespace framelog

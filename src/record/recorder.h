@@ -1,0 +1,111 @@
+#pragma once
+
+#include "capture/capture_run.h"
+#include "record/record_options.h"
+
+#include <QDeadlineTimer>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <functional>
+
+class QTimer;
+
+namespace framelog {
+
+class TBrowserControl;
+class TTimer;
+
+// Where the recorder's lines go: one per picture or failure; `failure`
+// tells the lines that --quiet keeps.
+using RecordLog = std::function<void(const QString &line, bool failure)>;
+
+// The line for one picture: local time stamp with milliseconds, the
+// recipe's name, the picture's number, its file name or what went wrong,
+// and the milliseconds it took.
+QString recordLogLine(const QString &name, const QString &what, qint64 ms);
+
+// One recipe's record: its page, its two timers and its counter. The page
+// is loaded at start; the first picture comes one interval after the first
+// load has ended (or after a minute, if it never ends). A failed picture is
+// logged and the next tick tries again; a page that fails to load, or whose
+// renderer ends, is asked for again at the reload interval, and at most once
+// a minute, reload on or off.
+class RecordCamera : public QObject {
+    Q_OBJECT
+public:
+    // Takes ownership of `browser`, whose widget becomes the browser area.
+    RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog log, QObject *parent = nullptr);
+    ~RecordCamera() override;
+
+    void start();
+    // No more ticks; the picture in hand, if any, has been written.
+    void stop();
+
+    const RecordJob &job() const { return m_job; }
+    // Pictures taken or attempted.
+    qint64 taken() const { return m_taken; }
+    TBrowserControl *browser() const { return m_browser; }
+
+    TTimer *PageTimer = nullptr;
+    TTimer *PictureTimer = nullptr;
+
+    void PictureTimerTimer();
+    void PageTimerTimer();
+    void WebBrowserNavigateComplete2(const QString &url);
+    void WebBrowserNavigateError(const QString &url);
+
+signals:
+    void pictureTaken();
+
+private:
+    void load();
+    void startPictures();
+
+    RecordJob m_job;
+    TBrowserControl *m_browser;
+    RecordLog m_log;
+    CaptureRun m_run;
+    QTimer *m_firstPictureFallback = nullptr;
+    qint64 m_taken = 0;
+    bool m_loadFailed = false;
+    bool m_pageFailing = false;
+    bool m_stopped = false;
+};
+
+// A recorder's whole run: one camera per recipe on one browser engine, the
+// --count and --for limits. `finished` comes once, when every camera has
+// taken its count, the time is up or stop() is called.
+class RecordSession : public QObject {
+    Q_OBJECT
+public:
+    using BrowserFactory = std::function<TBrowserControl *()>;
+
+    RecordSession(RecordPlan plan, BrowserFactory browsers, RecordLog log,
+                  QObject *parent = nullptr);
+    ~RecordSession() override;
+
+    void start();
+    void stop();
+
+    const QList<RecordCamera *> &cameras() const { return m_cameras; }
+
+signals:
+    void finished();
+
+private:
+    void cameraTookPicture(RecordCamera *camera);
+    void waitForTheEnd();
+
+    RecordPlan m_plan;
+    BrowserFactory m_browsers;
+    RecordLog m_log;
+    QList<RecordCamera *> m_cameras;
+    QTimer *m_forTimer = nullptr;
+    QDeadlineTimer m_deadline;
+    int m_done = 0;
+    bool m_finished = false;
+};
+
+} // namespace framelog

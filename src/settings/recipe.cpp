@@ -1,0 +1,315 @@
+#include "settings/recipe.h"
+
+#include "settings/interval_units.h"
+#include "ui/spin_edit_model.h"
+
+#include <QFile>
+#include <QHash>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <cmath>
+
+namespace framelog {
+
+namespace {
+
+// Beyond this an interval is nonsense to every reader; it is held here so
+// that the millisecond count stays an integer.
+constexpr long double kIntervalLimitMs = 1e15L;
+
+QString quoted(const QString &text)
+{
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+[[noreturn]] void fail(const QString &key, const QString &what)
+{
+    throw ERecipe(key + QStringLiteral(": ") + what);
+}
+
+bool parseSwitch(const QString &key, const QString &text)
+{
+    const QString word = text.trimmed().toLower();
+    for (const char *on : {"true", "yes", "on", "1"})
+        if (word == QLatin1String(on))
+            return true;
+    for (const char *off : {"false", "no", "off", "0"})
+        if (word == QLatin1String(off))
+            return false;
+    fail(key, quoted(text) + QStringLiteral(" is not true or false"));
+}
+
+std::optional<int> parseInt(const QString &text)
+{
+    bool ok = false;
+    const int value = text.trimmed().toInt(&ok);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<QRect> parseArea(const QString &text)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || trimmed.compare(QLatin1String("none"), Qt::CaseInsensitive) == 0)
+        return std::nullopt;
+    const QStringList parts = trimmed.split(QLatin1Char(','));
+    const auto bad = [&] {
+        fail(recipe_key::area,
+             quoted(text) + QStringLiteral(" is not X,Y,WIDTH,HEIGHT (X and Y from 0, "
+                                           "WIDTH and HEIGHT from 1) or none"));
+    };
+    if (parts.size() != 4)
+        bad();
+    int v[4];
+    for (int i = 0; i < 4; ++i) {
+        const auto n = parseInt(parts[i]);
+        if (!n)
+            bad();
+        v[i] = *n;
+    }
+    if (v[0] < 0 || v[1] < 0 || v[2] < 1 || v[3] < 1 || v[0] > kMaxBrowserSide ||
+        v[1] > kMaxBrowserSide || v[2] > kMaxBrowserSide || v[3] > kMaxBrowserSide)
+        bad();
+    return QRect(v[0], v[1], v[2], v[3]);
+}
+
+QSize parseSize(const QString &text)
+{
+    const QStringList parts = text.trimmed().toLower().split(QLatin1Char('x'));
+    std::optional<int> w, h;
+    if (parts.size() == 2) {
+        w = parseInt(parts[0]);
+        h = parseInt(parts[1]);
+    }
+    if (!w || !h || *w < 1 || *h < 1 || *w > kMaxBrowserSide || *h > kMaxBrowserSide)
+        fail(recipe_key::size,
+             quoted(text) +
+                 QStringLiteral(" is not WIDTHxHEIGHT, each 1 to %1").arg(kMaxBrowserSide));
+    return QSize(*w, *h);
+}
+
+qint64 parseInterval(const QString &key, const QString &text, const QString &fieldUnit)
+{
+    const auto ms = parseIntervalMs(text, fieldUnit);
+    if (!ms)
+        fail(key, quoted(text) + QStringLiteral(" is not an interval (such as 5s, 500ms, 2min, "
+                                                "1h+30min)"));
+    return *ms;
+}
+
+// One "key = value" line of a recipe file, as QSettings will read it.
+struct KeyLine {
+    int line = 0;
+};
+
+// Walks the file's lines the way QSettings' INI reader does, to know the
+// line of every key before QSettings reads the values: QSettings itself
+// skips what it does not understand without saying where.
+QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
+{
+    QHash<QString, KeyLine> keys;
+    // A byte order mark, as some Windows editors write, is not part of a key.
+    const QByteArray text = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+    const QList<QByteArray> lines = text.split('\n');
+    for (int i = 0; i < lines.size(); ++i) {
+        const int lineNo = i + 1;
+        const QString line = QString::fromUtf8(lines[i]).trimmed();
+        const auto where = [&] { return path + QLatin1Char(':') + QString::number(lineNo); };
+        if (line.isEmpty() || line.startsWith(QLatin1Char(';')) ||
+            line.startsWith(QLatin1Char('#')))
+            continue;
+        if (line.startsWith(QLatin1Char('['))) {
+            // A recipe keeps its keys outside any section, or in the one
+            // QSettings writes them to.
+            if (line != QLatin1String("[General]"))
+                throw ERecipe(where() + QStringLiteral(": unknown section ") + line);
+            continue;
+        }
+        const qsizetype equals = line.indexOf(QLatin1Char('='));
+        if (equals < 0)
+            throw ERecipe(where() + QStringLiteral(": expected key = value, found ") +
+                          quoted(line));
+        const QString key = line.left(equals).trimmed();
+        if (!recipeKeys().contains(key))
+            throw ERecipe(where() + QStringLiteral(": unknown key ") + quoted(key));
+        if (const auto seen = keys.constFind(key); seen != keys.cend())
+            throw ERecipe(where() + QStringLiteral(": key %1 given twice (first on line %2)")
+                                        .arg(quoted(key))
+                                        .arg(seen->line));
+        keys.insert(key, KeyLine{lineNo});
+    }
+    return keys;
+}
+
+} // namespace
+
+const QStringList &recipeKeys()
+{
+    static const QStringList keys = {
+        recipe_key::url,    recipe_key::pattern,   recipe_key::every, recipe_key::reloadEvery,
+        recipe_key::reload, recipe_key::overwrite, recipe_key::area,  recipe_key::size,
+        recipe_key::popups, recipe_key::offline,
+    };
+    return keys;
+}
+
+std::optional<qint64> parseIntervalMs(const QString &text, const QString &fieldUnit)
+{
+    // The interval fields' own parser and units, with "." as the decimal
+    // separator whatever the locale: a recipe reads the same everywhere.
+    SpinEditModel model;
+    model.setDecimalSeparator(QLatin1Char('.'));
+    model.setConverter(
+        [&fieldUnit](const QString &, const QString &postfix, long double &value, bool &) {
+            value = convertToFieldUnit(fieldUnit, postfix, value);
+        });
+    std::optional<long double> value;
+    try {
+        value = model.parse(text);
+    } catch (const EOverflow &) {
+        return std::nullopt;
+    }
+    if (!value || std::isnan(*value))
+        return std::nullopt;
+    const long double perUnit = convertToFieldUnit(QStringLiteral("ms"), fieldUnit, 1.0L);
+    const long double ms = std::clamp(*value * perUnit, -kIntervalLimitMs, kIntervalLimitMs);
+    return qint64(std::llround(ms));
+}
+
+QString intervalText(qint64 ms)
+{
+    struct Unit {
+        qint64 factor;
+        const char *name;
+    };
+    for (const Unit unit : {Unit{3600 * 1000, "h"}, Unit{60 * 1000, "min"}, Unit{1000, "s"}})
+        if (ms != 0 && ms % unit.factor == 0)
+            return QStringLiteral("%1 %2").arg(ms / unit.factor).arg(QLatin1String(unit.name));
+    return ms == 0 ? QStringLiteral("0 s") : QStringLiteral("%1 ms").arg(ms);
+}
+
+QString areaText(const std::optional<QRect> &area)
+{
+    if (!area)
+        return QStringLiteral("none");
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(area->x())
+        .arg(area->y())
+        .arg(area->width())
+        .arg(area->height());
+}
+
+QString sizeText(QSize size)
+{
+    return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
+}
+
+void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
+{
+    using namespace recipe_key;
+    if (key == url) {
+        recipe.url = text.trimmed();
+    } else if (key == pattern) {
+        if (text.isEmpty())
+            fail(key, QStringLiteral("the pattern is empty"));
+        recipe.pattern = text;
+    } else if (key == every) {
+        recipe.everyMs = parseInterval(key, text, QStringLiteral("s"));
+    } else if (key == reloadEvery) {
+        recipe.reloadEveryMs = parseInterval(key, text, QStringLiteral("min"));
+    } else if (key == reload) {
+        recipe.reload = parseSwitch(key, text);
+    } else if (key == overwrite) {
+        recipe.overwrite = parseSwitch(key, text);
+    } else if (key == area) {
+        recipe.area = parseArea(text);
+    } else if (key == size) {
+        recipe.size = parseSize(text);
+    } else if (key == popups) {
+        recipe.popups = parseSwitch(key, text);
+    } else if (key == offline) {
+        recipe.offline = parseSwitch(key, text);
+    } else {
+        throw ERecipe(QStringLiteral("unknown key ") + quoted(key));
+    }
+}
+
+Recipe readRecipe(const QString &path, Recipe recipe)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ERecipe(path + QStringLiteral(": cannot read the recipe: ") + file.errorString());
+    const QHash<QString, KeyLine> keys = scanLines(path, file.readAll());
+
+    const QSettings settings(path, QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        throw ERecipe(path + QStringLiteral(": not an INI file"));
+    // In the documented order, so the first bad value is reported first.
+    for (const QString &key : recipeKeys()) {
+        const auto found = keys.constFind(key);
+        if (found == keys.cend())
+            continue;
+        // QSettings reads an unquoted value with commas as a list.
+        const QVariant value = settings.value(key);
+        const QString text = value.typeId() == QMetaType::QStringList
+                                 ? value.toStringList().join(QLatin1Char(','))
+                                 : value.toString();
+        try {
+            setRecipeValue(recipe, key, text);
+        } catch (const ERecipe &e) {
+            throw ERecipe(path + QLatin1Char(':') + QString::number(found->line) +
+                          QStringLiteral(": ") + e.message());
+        }
+    }
+    return recipe;
+}
+
+void writeRecipe(const Recipe &recipe, const QString &path)
+{
+    QSettings settings(path, QSettings::IniFormat);
+    settings.clear();
+    using namespace recipe_key;
+    settings.setValue(url, recipe.url);
+    settings.setValue(pattern, recipe.pattern);
+    settings.setValue(every, intervalText(recipe.everyMs));
+    settings.setValue(reloadEvery, intervalText(recipe.reloadEveryMs));
+    settings.setValue(reload, recipe.reload);
+    settings.setValue(overwrite, recipe.overwrite);
+    settings.setValue(area, areaText(recipe.area));
+    settings.setValue(size, sizeText(recipe.size));
+    settings.setValue(popups, recipe.popups);
+    settings.setValue(offline, recipe.offline);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        throw ERecipe(path + QStringLiteral(": cannot write the recipe"));
+}
+
+QByteArray recipeText(const Recipe &recipe)
+{
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        throw ERecipe(QStringLiteral("cannot make a temporary folder: ") + dir.errorString());
+    const QString path = dir.filePath(QStringLiteral("recipe.ini"));
+    writeRecipe(recipe, path);
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw ERecipe(path + QStringLiteral(": ") + file.errorString());
+    return file.readAll();
+}
+
+void checkRecorderLimits(const Recipe &recipe)
+{
+    if (recipe.everyMs < kRecorderMinEveryMs || recipe.everyMs > kRecorderMaxEveryMs)
+        fail(recipe_key::every, intervalText(recipe.everyMs) +
+                                    QStringLiteral(" is outside the recorder's 100 ms to 24 h"));
+    if (recipe.reloadEveryMs < kRecorderMinReloadMs || recipe.reloadEveryMs > kRecorderMaxReloadMs)
+        fail(recipe_key::reloadEvery, intervalText(recipe.reloadEveryMs) +
+                                          QStringLiteral(" is outside the recorder's 10 s to "
+                                                         "7 days"));
+    if (recipe.area && !QRect(QPoint(0, 0), recipe.size).contains(*recipe.area))
+        fail(recipe_key::area, areaText(recipe.area) +
+                                   QStringLiteral(" reaches outside the browser area ") +
+                                   sizeText(recipe.size));
+}
+
+} // namespace framelog

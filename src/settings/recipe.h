@@ -1,0 +1,99 @@
+#pragma once
+
+#include "core/exception.h"
+
+#include <QRect>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace framelog {
+
+// A recipe or a command line that cannot be used; the message names the
+// file and line, or the option, and what is wrong with it.
+class ERecipe : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// What a record needs, kept in a small INI file that QSettings reads and
+// writes: the page, the names, the two intervals and the switches. The
+// window takes one at start-up and the recorder runs from one; where a file
+// says nothing, the window's own start values stand, except popups, which a
+// record that nobody watches leaves off.
+struct Recipe {
+    // Empty: the start page.
+    QString url;
+    QString pattern = QStringLiteral("img%time%.jpg");
+    qint64 everyMs = 1000;
+    qint64 reloadEveryMs = 45 * 60 * 1000;
+    bool reload = true;
+    bool overwrite = true;
+    // In the browser area's pixels; none: the whole area.
+    std::optional<QRect> area;
+    // The browser area's size; only the recorder has one to set.
+    QSize size{1280, 720};
+    bool popups = false;
+    bool offline = false;
+
+    friend bool operator==(const Recipe &, const Recipe &) = default;
+};
+
+namespace recipe_key {
+inline const QString url = QStringLiteral("url");
+inline const QString pattern = QStringLiteral("pattern");
+inline const QString every = QStringLiteral("every");
+inline const QString reloadEvery = QStringLiteral("reload-every");
+inline const QString reload = QStringLiteral("reload");
+inline const QString overwrite = QStringLiteral("overwrite");
+inline const QString area = QStringLiteral("area");
+inline const QString size = QStringLiteral("size");
+inline const QString popups = QStringLiteral("popups");
+inline const QString offline = QStringLiteral("offline");
+} // namespace recipe_key
+
+// Every key a recipe may hold, in the order they are documented.
+const QStringList &recipeKeys();
+
+// Sets one key from its text, as a file or an option gives it. Intervals
+// take the interval fields' syntax and units ("5s", "500 ms", "1h+30min");
+// a bare number is in the field's own unit: seconds for `every`, minutes
+// for `reload-every`. Throws ERecipe "<key>: <what is wrong>" for an
+// unknown key or a text that does not read as the key's kind.
+void setRecipeValue(Recipe &recipe, const QString &key, const QString &text);
+
+// Reads `path` over `recipe`: the keys the file holds replace what
+// `recipe` has, the others stay. Throws ERecipe "<path>:<line>: <what>" for
+// an unreadable file, an unknown key or section, a line that is not
+// "key = value", a key given twice or a value that does not read.
+Recipe readRecipe(const QString &path, Recipe recipe = {});
+
+// Writes every key of `recipe` to `path` with QSettings; throws ERecipe
+// when the file cannot be written.
+void writeRecipe(const Recipe &recipe, const QString &path);
+// The text writeRecipe() would write.
+QByteArray recipeText(const Recipe &recipe);
+
+// The value texts as a recipe holds them; each reads back to the same value.
+QString intervalText(qint64 ms);
+QString areaText(const std::optional<QRect> &area);
+QString sizeText(QSize size);
+
+// An interval's text in milliseconds; `fieldUnit` ("s" or "min") is the
+// unit of a bare number. Nothing when the text does not read.
+std::optional<qint64> parseIntervalMs(const QString &text, const QString &fieldUnit);
+
+// The recorder's limits: a picture every 0.1 s to 24 h, a reload every 10 s
+// to 7 days, the area inside the browser area. Throws ERecipe naming the
+// value that lies outside.
+void checkRecorderLimits(const Recipe &recipe);
+
+inline constexpr qint64 kRecorderMinEveryMs = 100;
+inline constexpr qint64 kRecorderMaxEveryMs = 24 * 3600 * 1000;
+inline constexpr qint64 kRecorderMinReloadMs = 10 * 1000;
+inline constexpr qint64 kRecorderMaxReloadMs = 7LL * 24 * 3600 * 1000;
+inline constexpr int kMaxBrowserSide = 8192;
+
+} // namespace framelog

@@ -1,0 +1,44 @@
+# Installs the build into a scratch prefix and checks that every file lands
+# where the desktop, AppStream, man and systemd look for it.
+#   cmake -DBUILD_DIR=... -DSOURCE_DIR=... -DWITH_PROGRAMS=ON|OFF -P check_install.cmake
+set(prefix ${BUILD_DIR}/install-check)
+file(REMOVE_RECURSE ${prefix})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix}
+    RESULT_VARIABLE result OUTPUT_QUIET ERROR_VARIABLE error)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${error}")
+endif()
+
+set(expected
+    share/applications/example.framelog.Framelog.desktop
+    share/icons/hicolor/scalable/apps/example.framelog.Framelog.svg
+    share/metainfo/example.framelog.Framelog.metainfo.xml
+    lib/systemd/user/framelog-record@.service
+    share/man/man1/framelog.1
+    share/man/man1/framelog-record.1)
+if(WITH_PROGRAMS)
+    list(APPEND expected bin/framelog bin/framelog-record)
+endif()
+foreach(file IN LISTS expected)
+    if(NOT EXISTS ${prefix}/${file})
+        message(FATAL_ERROR "not installed: ${file}")
+    endif()
+endforeach()
+
+# The unit records the instance's recipe with the installed recorder.
+file(READ ${prefix}/lib/systemd/user/framelog-record@.service unit)
+string(FIND "${unit}" "\nExecStart=${prefix}/bin/framelog-record --recipe %h/.config/framelog/%i.ini\n"
+    at)
+if(at LESS 0)
+    message(FATAL_ERROR "the unit does not start the recorder on ~/.config/framelog/%i.ini")
+endif()
+
+# The manual pages format without a warning.
+foreach(page framelog framelog-record)
+    execute_process(COMMAND groff -man -Tutf8 -ww -z ${prefix}/share/man/man1/${page}.1
+        RESULT_VARIABLE result ERROR_VARIABLE warnings)
+    if(NOT result EQUAL 0 OR NOT warnings STREQUAL "")
+        message(FATAL_ERROR "${page}.1: ${warnings}")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${prefix})

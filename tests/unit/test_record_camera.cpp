@@ -1,0 +1,137 @@
+// One recipe's record on a fake browser: when pictures start, how a page
+// that fails to load is asked for again, and the --count limit.
+#include "fake_browser.h"
+
+#include "record/recorder.h"
+#include "settings/timer.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace framelog;
+using namespace framelog::test;
+
+class TestRecordCamera : public QObject {
+    Q_OBJECT
+private slots:
+    void picturesStartOnceThePageHasLoaded();
+    void aFailedPageIsAskedForAgain_data();
+    void aFailedPageIsAskedForAgain();
+    void eachCameraStopsAtItsCount();
+};
+
+void TestRecordCamera::picturesStartOnceThePageHasLoaded()
+{
+    QTemporaryDir dir;
+    Recipe recipe;
+    recipe.url = QStringLiteral("http://camera.example/");
+    recipe.everyMs = 250;
+    recipe.pattern = dir.filePath(QStringLiteral("p%counter%.jpg"));
+    auto *browser = new FakeBrowser;
+    QStringList lines;
+    RecordCamera camera({QStringLiteral("gate"), recipe}, browser,
+                        [&](const QString &line, bool) { lines << line; });
+    camera.start();
+    QCOMPARE(browser->calls, QStringList({"Offline(0)", "Navigate(http://camera.example/)"}));
+    QVERIFY(!camera.PictureTimer->Enabled());
+    QCOMPARE(camera.PageTimer->Interval(), 2700000u);
+    QVERIFY(camera.PageTimer->Enabled());
+
+    emit browser->NavigateComplete2(recipe.url);
+    QVERIFY(camera.PictureTimer->Enabled());
+    QCOMPARE(camera.PictureTimer->Interval(), 250u);
+    // The tick writes the fake page's picture under the recipe's pattern.
+    camera.PictureTimerTimer();
+    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("p1.jpg"))));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(
+        lines[0].contains(QStringLiteral(" gate #1 ") + dir.filePath(QStringLiteral("p1.jpg"))),
+        qPrintable(lines[0]));
+}
+
+void TestRecordCamera::aFailedPageIsAskedForAgain_data()
+{
+    QTest::addColumn<qint64>("reloadEveryMs");
+    QTest::addColumn<bool>("reload");
+    QTest::addColumn<quint32>("retryMs");
+    QTest::newRow("reload every 10 s: once a minute") << qint64(10000) << true << 60000u;
+    QTest::newRow("reload every 5 min: every 5 min") << qint64(300000) << true << 300000u;
+    QTest::newRow("reload off: still asked for") << qint64(10000) << false << 60000u;
+}
+
+void TestRecordCamera::aFailedPageIsAskedForAgain()
+{
+    QFETCH(qint64, reloadEveryMs);
+    QFETCH(bool, reload);
+    QFETCH(quint32, retryMs);
+    Recipe recipe;
+    recipe.url = QStringLiteral("http://camera.example/");
+    recipe.reloadEveryMs = reloadEveryMs;
+    recipe.reload = reload;
+    auto *browser = new FakeBrowser;
+    QStringList failures;
+    RecordCamera camera({QStringLiteral("gate"), recipe}, browser,
+                        [&](const QString &line, bool failure) {
+                            if (failure)
+                                failures << line;
+                        });
+    camera.start();
+    emit browser->NavigateError(recipe.url);
+    emit browser->NavigateComplete2(recipe.url);
+    QCOMPARE(failures.size(), 1);
+    QVERIFY2(failures[0].contains(QStringLiteral("page failed to load: http://camera.example/")),
+             qPrintable(failures[0]));
+    QVERIFY(camera.PageTimer->Enabled());
+    QCOMPARE(camera.PageTimer->Interval(), retryMs);
+    // The retry asks for the page anew; a loaded page is refreshed.
+    browser->calls.clear();
+    camera.PageTimerTimer();
+    QCOMPARE(browser->calls, QStringList{"Navigate(http://camera.example/)"});
+
+    // A renderer that ends says nothing after its error; the page's next
+    // completion is a page again.
+    emit browser->NavigateError(recipe.url);
+    QCoreApplication::processEvents();
+    QCOMPARE(failures.size(), 2);
+    emit browser->NavigateComplete2(recipe.url);
+    QCOMPARE(camera.PageTimer->Enabled(), reload);
+    QCOMPARE(camera.PageTimer->Interval(), quint32(reloadEveryMs));
+    browser->calls.clear();
+    camera.PageTimerTimer();
+    QCOMPARE(browser->calls, QStringList{"Refresh"});
+}
+
+void TestRecordCamera::eachCameraStopsAtItsCount()
+{
+    QTemporaryDir dir;
+    RecordPlan plan;
+    plan.count = 2;
+    for (const char *name : {"a", "b"}) {
+        Recipe recipe;
+        recipe.pattern = dir.filePath(QLatin1String(name) + QStringLiteral("%counter%.jpg"));
+        plan.jobs << RecordJob{QLatin1String(name), recipe};
+    }
+    RecordSession session(
+        plan, [] { return new FakeBrowser; }, [](const QString &, bool) {});
+    session.start();
+    bool finished = false;
+    connect(&session, &RecordSession::finished, this, [&] { finished = true; });
+    RecordCamera *a = session.cameras()[0];
+    RecordCamera *b = session.cameras()[1];
+    for (RecordCamera *camera : {a, b})
+        emit camera->browser()->NavigateComplete2(QString());
+    a->PictureTimerTimer();
+    a->PictureTimerTimer();
+    QVERIFY(!a->PictureTimer->Enabled());
+    QVERIFY(b->PictureTimer->Enabled());
+    QVERIFY(!finished);
+    b->PictureTimerTimer();
+    b->PictureTimerTimer();
+    QVERIFY(finished);
+    QVERIFY(!b->PictureTimer->Enabled() && !b->PageTimer->Enabled());
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
+             QStringList({"a1.jpg", "a2.jpg", "b1.jpg", "b2.jpg"}));
+}
+
+QTEST_MAIN(TestRecordCamera)
+#include "test_record_camera.moc"
