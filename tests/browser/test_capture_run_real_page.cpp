@@ -71,12 +71,15 @@ void TestCaptureRunRealPage::initTestCase()
 {
     QVERIFY(dir.isValid());
     errors = new ErrorRecorder;
-    form = new TMainForm(new WebEngineBrowser);
+    auto *browser = new WebEngineBrowser;
+    form = new TMainForm(browser);
     preview = new TPreviewForm;
     form->setPreviewForm(preview);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form));
     QVERIFY(showIn(*form, pages));
+    if (const QString path = expectedDrawingPath(); !path.isEmpty())
+        QCOMPARE(browser->drawingPath(), path);
 }
 
 void TestCaptureRunRealPage::cleanupTestCase()
@@ -115,14 +118,14 @@ void TestCaptureRunRealPage::runWritesThePage()
         const int worst = worstDifference(decoded, QPoint(), 16);
         QVERIFY2(worst <= 8, qPrintable(QStringLiteral("%1: off by %2").arg(name).arg(worst)));
     }
-    // The last file is the last picture, and that is the page to the pixel.
+    // The last file is the last picture, and that is the page to the pixel:
+    // the very bytes libjpeg writes for the page itself, whichever way the
+    // view is drawn.
     const QImage &last = *form->FCaptureBitmap;
+    const QImage page = picture(last.size());
+    QVERIFY(last == page);
     QCOMPARE(readWholeFile(dir.filePath(QStringLiteral("real%1.jpg").arg(first + 2))),
-             std::optional<QByteArray>(referenceJpeg(last)));
-    QCOMPARE(last.pixel(9, 19), kRed);
-    QCOMPARE(last.pixel(10, 20), kBlue);
-    QCOMPARE(last.pixel(109, 69), kBlue);
-    QCOMPARE(last.pixel(110, 70), kRed);
+             std::optional<QByteArray>(referenceJpeg(page)));
     QCOMPARE(form->Label5->text(), dir.filePath(QStringLiteral("real%1.jpg").arg(first + 2)));
     QVERIFY(errors->messages.isEmpty());
 }
