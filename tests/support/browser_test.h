@@ -90,16 +90,21 @@ inline bool showIn(TMainForm &form, LocalPages &pages)
 }
 } // namespace blockpage
 
-// The drawing path a test run is meant to exercise: the one FRAMELOG_RENDERING
-// forces, and software on the test's own X server (no GPU there); empty
-// where the platform decides.
-inline QString expectedDrawingPath()
+// What keeps a run from testing what its environment asks for: a drawing
+// path other than the one FRAMELOG_RENDERING forces (or than software, on the
+// test's own X server, which has no GPU), or a device pixel ratio other than
+// QT_SCALE_FACTOR. Empty when the view draws as asked.
+inline QString unexpectedSetting(WebEngineBrowser &browser)
 {
-    const QByteArray wish = qgetenv("FRAMELOG_RENDERING");
-    if (!wish.isEmpty())
-        return QString::fromLatin1(wish);
-    if (QGuiApplication::platformName() == QStringLiteral("xcb"))
-        return QStringLiteral("software");
+    QString path = QString::fromLatin1(qgetenv("FRAMELOG_RENDERING"));
+    if (path.isEmpty() && QGuiApplication::platformName() == QStringLiteral("xcb"))
+        path = QStringLiteral("software");
+    if (!path.isEmpty() && browser.drawingPath() != path)
+        return QStringLiteral("drawn on %1, not %2").arg(browser.drawingPath(), path);
+    const qreal ratio = browser.widget()->devicePixelRatioF();
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR") &&
+        ratio != qEnvironmentVariable("QT_SCALE_FACTOR").toDouble())
+        return QStringLiteral("device pixel ratio %1").arg(ratio);
     return {};
 }
 
