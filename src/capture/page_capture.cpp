@@ -1,5 +1,6 @@
 #include "capture/page_capture.h"
 
+#include "capture/quick_frame_reader.h"
 #include "core/exception.h"
 
 #include <QPainter>
@@ -72,19 +73,40 @@ QImage grabDevicePixels(QWidget *widget, const QRect &source, qreal ratio)
     return bitmap;
 }
 
+// The area's device pixels read from the frame a Qt Quick widget on OpenGL
+// last drew; a null image when that cannot be done.
+QImage readDrawnFrame(QWidget *widget, const QRect &source, qreal ratio)
+{
+    if (!widget->rect().contains(source))
+        return QImage();
+    QuickFrameReader *reader = QuickFrameReader::over(widget);
+    if (!reader)
+        return QImage();
+    QImage picture = reader->read(ratio == 1 ? source
+                                             : devicePixels(source, ratio) &
+                                                   QRect(QPoint(0, 0), widget->size() * ratio));
+    if (ratio != 1 && !picture.isNull())
+        picture.setDevicePixelRatio(ratio);
+    return picture;
+}
+
 } // namespace
 
 QImage grabPage(QWidget *widget, const QRect &source)
 {
     if (!widget)
         throw EInvalidOperation(QStringLiteral("Canvas does not allow drawing"));
+    if (source.width() <= 0 || source.height() <= 0)
+        return QImage();
     const qreal ratio = widget->devicePixelRatioF();
+    // Where the view is drawn by OpenGL, a capture reads just its own pixels
+    // from the frame on screen instead of having the whole scene drawn and
+    // read back again.
+    if (QImage picture = readDrawnFrame(widget, source, ratio); !picture.isNull())
+        return picture;
     if (ratio != 1)
         return grabDevicePixels(widget, source, ratio);
-    const QSize size = source.size();
-    if (size.width() <= 0 || size.height() <= 0)
-        return QImage();
-    QImage bitmap(size, kCaptureFormat);
+    QImage bitmap(source.size(), kCaptureFormat);
     if (bitmap.isNull())
         throw EOutOfResources(QStringLiteral("Out of system resources"));
     // Pixels the widget will not draw are black, never leftover memory; the

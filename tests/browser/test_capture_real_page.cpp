@@ -5,6 +5,7 @@
 #include "process_usage.h"
 
 #include "capture/page_capture.h"
+#include "capture/quick_frame_reader.h"
 
 #include <QCheckBox>
 #include <QQuickWidget>
@@ -125,6 +126,10 @@ void TestCaptureRealPage::selection()
     const QString wrong = differences(area);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     QVERIFY(errors->messages.isEmpty());
+    // On OpenGL the pixels come from the frame on screen, only those asked for.
+    auto *browser = static_cast<WebEngineBrowser *>(form->WebBrowser);
+    if (browser->drawingPath() == QStringLiteral("opengl"))
+        QVERIFY(QuickFrameReader::over(browser->widget())->lastReadFromFrame());
 }
 
 // The picture holds the very device pixels the view shows, detail and all:
