@@ -100,6 +100,9 @@ int runApplication(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
     ErrorBox::setDefaultPresenter(showErrorMessageBox);
 
+    // How the browser is drawn is settled before its first object exists.
+    WebEngineBrowser::setUpDrawingPath();
+
     std::unique_ptr<TMainForm> mainForm;
     try {
         mainForm = std::make_unique<TMainForm>(new WebEngineBrowser);

@@ -90,12 +90,22 @@ void TMainForm::SelectAreaPaintBoxPaint(QPainter &painter)
     if (!FCaptureBitmap)
         return;
     const QImage &picture = *FCaptureBitmap;
+    // A picture in device pixels covers the box at its logical size, each of
+    // its pixels on one of the screen's: the selection is made in the box's
+    // logical pixels, as on the live page.
+    const qreal ratio = picture.devicePixelRatio();
+    const QRect shown(QPoint(0, 0), picture.deviceIndependentSize().toSize());
     // Only what this paint has to cover, so a drag step's few strips cost
     // little whatever the picture's size.
     for (const QRect &exposed : SelectAreaPaintBox->paintRegion()) {
-        const QRect part = exposed & picture.rect();
-        if (!part.isEmpty())
+        const QRect part = exposed & shown;
+        if (part.isEmpty())
+            continue;
+        if (ratio == 1)
             painter.drawImage(part.topLeft(), picture, part);
+        else
+            painter.drawImage(QRectF(part), picture,
+                              QRectF(part.topLeft() * ratio, QSizeF(part.size()) * ratio));
     }
     if (FSelectionActive)
         drawSelectionFrame(painter, FSelection);

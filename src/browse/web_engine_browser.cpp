@@ -2,6 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QQuickWidget>
+#include <QQuickWindow>
+#include <QSGRendererInterface>
 #include <QWebEngineHistory>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
@@ -68,6 +74,77 @@ bool WebEngineBrowser::prepareEnvironment()
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     return true;
+}
+
+namespace {
+
+DrawingPath g_drawingPath = DrawingPath::Platform;
+
+// The GL_RENDERER text of the context the application shares with the web
+// engine; empty when the platform has no usable OpenGL. The shared context
+// exists already, so asking costs well under a millisecond.
+QByteArray sharedContextRenderer()
+{
+    QOpenGLContext *shared = QOpenGLContext::globalShareContext();
+    if (!shared || !shared->isValid())
+        return {};
+    QOffscreenSurface surface;
+    surface.setFormat(shared->format());
+    surface.create();
+    if (!surface.isValid() || !shared->makeCurrent(&surface))
+        return {};
+    const auto *text =
+        reinterpret_cast<const char *>(shared->functions()->glGetString(GL_RENDERER));
+    const QByteArray renderer(text ? text : "");
+    shared->doneCurrent();
+    return renderer;
+}
+
+} // namespace
+
+DrawingPath WebEngineBrowser::setUpDrawingPath()
+{
+    const bool qtBackendSet = qEnvironmentVariableIsSet("QT_QUICK_BACKEND") ||
+                              qEnvironmentVariableIsSet("QMLSCENE_DEVICE") ||
+                              qEnvironmentVariableIsSet("QSG_RHI_BACKEND");
+    const DrawingPathChoice choice =
+        chooseDrawingPath(qgetenv("FRAMELOG_RENDERING"), qtBackendSet, &sharedContextRenderer);
+    if (!choice.warning.isEmpty())
+        qWarning("%s", qPrintable(choice.warning));
+    switch (choice.path) {
+    case DrawingPath::Software:
+        // Also keeps the web engine from looking for an OpenGL context that
+        // is not there (its start-up warning).
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::Software);
+        break;
+    case DrawingPath::OpenGL:
+        // The backend name wins over QT_QUICK_BACKEND, the API alone does not.
+        QQuickWindow::setSceneGraphBackend(QStringLiteral("rhi"));
+        QQuickWindow::setGraphicsApi(QSGRendererInterface::OpenGL);
+        break;
+    case DrawingPath::Platform:
+        break;
+    }
+    g_drawingPath = choice.path;
+    return choice.path;
+}
+
+QString WebEngineBrowser::drawingPath() const
+{
+    // The view draws through a Qt Quick widget of the engine's own.
+    const auto *quick = m_view ? m_view->findChild<QQuickWidget *>() : nullptr;
+    const QSGRendererInterface *renderer =
+        quick ? quick->quickWindow()->rendererInterface() : nullptr;
+    if (!renderer)
+        return drawingPathName(g_drawingPath);
+    switch (renderer->graphicsApi()) {
+    case QSGRendererInterface::Software:
+        return drawingPathName(DrawingPath::Software);
+    case QSGRendererInterface::OpenGL:
+        return drawingPathName(DrawingPath::OpenGL);
+    default:
+        return QStringLiteral("other");
+    }
 }
 
 QUrl WebEngineBrowser::homeUrl()

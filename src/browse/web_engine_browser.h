@@ -1,6 +1,7 @@
 #pragma once
 
 #include "browse/browser_control.h"
+#include "browse/drawing_path.h"
 
 #include <QList>
 #include <QPointer>
@@ -22,6 +23,16 @@ public:
     // run as root, and WebEngine needs shared GL contexts. Returns true when
     // the process runs as root and the sandbox is therefore off.
     static bool prepareEnvironment();
+
+    // Must run after the QApplication exists and before the first browser:
+    // picks how every view is drawn from FRAMELOG_RENDERING and the
+    // platform's OpenGL (see drawing_path.h), so that a machine without a
+    // GPU draws in software and no context is set up for nothing.
+    static DrawingPath setUpDrawingPath();
+
+    // The path this control's view is drawn on, as Qt Quick reports it once
+    // the view exists ("software", "opengl"), else the one chosen at start.
+    QString drawingPath() const;
 
     static QUrl homeUrl();
 

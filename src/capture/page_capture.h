@@ -18,10 +18,18 @@ inline constexpr QImage::Format kCaptureFormat = QImage::Format_RGB32;
 // selection (already ordered and clamped), else the whole widget.
 QRect captureSource(bool selectionActive, const TRect &selection, QSize widgetSize);
 
-// The widget's pixels from `source`, in a new bitmap of the source's size.
-// A zero width or height gives a null image and no error. Throws
-// EInvalidOperation "Canvas does not allow drawing" when there is no widget,
-// and EOutOfResources when no pixel storage can be had.
+// The device pixels that the logical rectangle `area` touches at `ratio`
+// device pixels to a logical one, rounded outward.
+QRect devicePixels(const QRect &area, qreal ratio);
+
+// The widget's pixels from `source` (in the widget's logical pixels), in a
+// new bitmap of the device pixels they cover: the source's size at a device
+// pixel ratio of 1, else the source times the ratio, rounded outward and
+// kept within the widget's drawn frame. Such a bitmap carries the ratio, so
+// it is drawn at the logical size with every device pixel; an encoder sees
+// all of them. A zero width or height gives a null image and no error.
+// Throws EInvalidOperation "Canvas does not allow drawing" when there is no
+// widget, and EOutOfResources when no pixel storage can be had.
 QImage grabPage(QWidget *widget, const QRect &source);
 
 } // namespace framelog

@@ -52,8 +52,10 @@ TPreviewForm::TPreviewForm(QWidget *parent)
 
 void TPreviewForm::setPicture(const QImage &picture)
 {
+    // A picture in device pixels is shown at its logical size, every pixel
+    // on one of the screen's.
     Image1->setPixmap(QPixmap::fromImage(picture));
-    Image1->resize(picture.size());
+    Image1->resize(picture.deviceIndependentSize().toSize());
 }
 
 QImage TPreviewForm::picture() const

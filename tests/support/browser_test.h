@@ -50,6 +50,21 @@ inline constexpr QRgb kRed = 0xffff0000;
 inline constexpr QRgb kBlue = 0xff0000ff;
 inline const QRect kBlock(10, 20, 100, 50);
 
+// What the page shows from its top-left corner, `size` device pixels at
+// `ratio` device pixels to a page pixel.
+inline QImage picture(QSize size, qreal ratio = 1)
+{
+    QImage image(size, QImage::Format_RGB32);
+    image.fill(kRed);
+    const QRect block(QPoint(qRound(kBlock.left() * ratio), qRound(kBlock.top() * ratio)),
+                      QPoint(qRound((kBlock.right() + 1) * ratio) - 1,
+                             qRound((kBlock.bottom() + 1) * ratio) - 1));
+    for (int y = block.top(); y <= block.bottom() && y < size.height(); ++y)
+        for (int x = block.left(); x <= block.right() && x < size.width(); ++x)
+            image.setPixel(x, y, kBlue);
+    return image;
+}
+
 // Opens the page in the window's browser and waits until a capture shows it.
 inline bool showIn(TMainForm &form, LocalPages &pages)
 {
@@ -75,15 +90,34 @@ inline bool showIn(TMainForm &form, LocalPages &pages)
 }
 } // namespace blockpage
 
+// What keeps a run from testing what its environment asks for: a drawing
+// path other than the one FRAMELOG_RENDERING forces (or than software, on the
+// test's own X server, which has no GPU), or a device pixel ratio other than
+// QT_SCALE_FACTOR. Empty when the view draws as asked.
+inline QString unexpectedSetting(WebEngineBrowser &browser)
+{
+    QString path = QString::fromLatin1(qgetenv("FRAMELOG_RENDERING"));
+    if (path.isEmpty() && QGuiApplication::platformName() == QStringLiteral("xcb"))
+        path = QStringLiteral("software");
+    if (!path.isEmpty() && browser.drawingPath() != path)
+        return QStringLiteral("drawn on %1, not %2").arg(browser.drawingPath(), path);
+    const qreal ratio = browser.widget()->devicePixelRatioF();
+    if (qEnvironmentVariableIsSet("QT_SCALE_FACTOR") &&
+        ratio != qEnvironmentVariable("QT_SCALE_FACTOR").toDouble())
+        return QStringLiteral("device pixel ratio %1").arg(ratio);
+    return {};
+}
+
 } // namespace framelog::test
 
 // Like QTEST_MAIN, with the browser's environment prepared before the
-// application exists.
+// application exists and its drawing path chosen as the program does.
 #define FRAMELOG_BROWSER_TEST_MAIN(TestObject)                                                     \
     int main(int argc, char *argv[])                                                               \
     {                                                                                              \
         framelog::WebEngineBrowser::prepareEnvironment();                                          \
         QApplication app(argc, argv);                                                              \
+        framelog::WebEngineBrowser::setUpDrawingPath();                                            \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                      \

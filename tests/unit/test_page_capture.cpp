@@ -18,6 +18,8 @@ private slots:
     void followsTheWindowSize();
     void noWidgetCannotDraw();
     void repeatedCapturesStayFlat();
+    void devicePixelsRoundOutward_data();
+    void devicePixelsRoundOutward();
 
 private:
     std::unique_ptr<FormFixture> f;
@@ -113,6 +115,29 @@ void TestPageCapture::repeatedCapturesStayFlat()
     QVERIFY2(
         after.residentKiB - before.residentKiB < 8 * 1024,
         qPrintable(QStringLiteral("grew by %1 KiB").arg(after.residentKiB - before.residentKiB)));
+}
+
+void TestPageCapture::devicePixelsRoundOutward_data()
+{
+    QTest::addColumn<QRect>("area");
+    QTest::addColumn<qreal>("ratio");
+    QTest::addColumn<QRect>("device");
+    QTest::newRow("ratio 1") << QRect(10, 20, 100, 50) << 1.0 << QRect(10, 20, 100, 50);
+    QTest::newRow("ratio 2") << QRect(10, 20, 100, 50) << 2.0 << QRect(20, 40, 200, 100);
+    QTest::newRow("1.5, half pixels on every edge")
+        << QRect(9, 19, 102, 52) << 1.5 << QRect(13, 28, 154, 79);
+    QTest::newRow("1.25, one pixel touches three")
+        << QRect(1, 1, 1, 1) << 1.25 << QRect(1, 1, 2, 2);
+    QTest::newRow("1.1, whole but for rounding")
+        << QRect(0, 0, 10, 30) << 1.1 << QRect(0, 0, 11, 33);
+    QTest::newRow("empty stays empty") << QRect(4, 4, 0, 5) << 1.75 << QRect(7, 7, 0, 9);
+}
+
+void TestPageCapture::devicePixelsRoundOutward()
+{
+    QFETCH(QRect, area);
+    QFETCH(qreal, ratio);
+    QTEST(devicePixels(area, ratio), "device");
 }
 
 QTEST_MAIN(TestPageCapture)
