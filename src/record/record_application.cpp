@@ -161,6 +161,8 @@ int runRecorder(int argc, char *argv[])
     }
     if (asRoot)
         say(QStringLiteral("running as root, so Chromium's sandbox is off"));
+    // How the browser is drawn is settled before its first object exists.
+    WebEngineBrowser::setUpDrawingPath();
     // The pages' console messages are the pages' affair.
     QLoggingCategory::setFilterRules(QStringLiteral("js.*=false\njs=false"));
 
