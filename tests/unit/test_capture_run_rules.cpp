@@ -1,6 +1,7 @@
 // The capture run's rules without a window: the counter, the names and the
 // picture's fate on disk.
 #include "capture/capture_run.h"
+#include "capture/whole_file.h"
 #include "core/exception.h"
 #include "jpeg_reader.h"
 
@@ -8,6 +9,16 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
+#include <csignal>
+#include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace framelog;
 using namespace framelog::test;
@@ -28,6 +39,39 @@ QImage picture()
     return image;
 }
 
+// Grain makes a large file that takes a while to encode.
+QImage noise(int width, int height, unsigned seed)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    std::mt19937 random(seed);
+    for (int y = 0; y < height; ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = 0xff000000u | (random() & 0xffffffu);
+    }
+    return image;
+}
+
+// Everything in `folder`, hidden entries (a temporary file) included.
+QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QString saveError(const QImage &image, const QString &name, bool overwrite,
+                  CaptureRun::Fate *fate = nullptr)
+{
+    try {
+        const CaptureRun::Fate f = CaptureRun::save(image, name, overwrite);
+        if (fate)
+            *fate = f;
+    } catch (const Exception &e) {
+        return e.message();
+    }
+    return QString();
+}
+
 } // namespace
 
 class TestCaptureRunRules : public QObject {
@@ -37,6 +81,9 @@ private slots:
     void namesUseTheCounterClockAndTitle();
     void saveOrSkip_data();
     void saveOrSkip();
+    void readerSeesOnlyWholePictures();
+    void fullDiskLeavesNoPartialFile();
+    void permissionsOfNewAndReplacedFiles();
 };
 
 void TestCaptureRunRules::counterWraps()
@@ -121,6 +168,108 @@ void TestCaptureRunRules::saveOrSkip()
         QVERIFY(parseJpeg(bytes).ok());
     else
         QCOMPARE(bytes, old);
+}
+
+// A web server publishing the latest picture reads it while it is rewritten.
+void TestCaptureRunRules::readerSeesOnlyWholePictures()
+{
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("live.jpg"));
+    const QImage pictures[2] = {noise(320, 240, 1), noise(320, 240, 2)};
+    QByteArray whole[2];
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(saveError(pictures[i], name, true).isEmpty());
+        whole[i] = *readWholeFile(name);
+    }
+    std::atomic<bool> done = false;
+    std::atomic<int> looks = 0, broken = 0;
+    std::thread reader([&] {
+        const QByteArray path = QFile::encodeName(name);
+        QByteArray bytes(whole[0].size() + whole[1].size(), Qt::Uninitialized);
+        while (!done) {
+            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+            qsizetype got = 0;
+            ssize_t n = 0;
+            while (fd >= 0 && (n = ::read(fd, bytes.data() + got, size_t(bytes.size() - got))) > 0)
+                got += n;
+            if (fd >= 0)
+                ::close(fd);
+            const QByteArray seen = QByteArray::fromRawData(bytes.constData(), got);
+            if (fd < 0 || (seen != whole[0] && seen != whole[1]))
+                ++broken;
+            ++looks;
+        }
+    });
+    for (int i = 0; i < 40; ++i)
+        saveError(pictures[i % 2], name, true);
+    // Enough looks that a gap would have been seen.
+    while (looks < 200)
+        std::this_thread::yield();
+    done = true;
+    reader.join();
+    QCOMPARE(broken.load(), 0);
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("live.jpg")});
+}
+
+// A full disk, here a file-size limit: no empty or partial picture, no
+// temporary file, and the next save after space returns is whole.
+void TestCaptureRunRules::fullDiskLeavesNoPartialFile()
+{
+    QTemporaryDir dir;
+    const QString current = dir.filePath(QStringLiteral("current.jpg"));
+    const QString next = dir.filePath(QStringLiteral("next.jpg"));
+    QVERIFY(saveError(picture(), current, true).isEmpty());
+    const QByteArray good = *readWholeFile(current);
+    const QImage large = noise(200, 150, 3); // far above the limit below
+
+    rlimit old{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 20000;
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString errorNew = saveError(large, next, false);
+    const QString errorReplace = saveError(large, current, true);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    const QString tooLarge = systemErrorText(EFBIG);
+    QCOMPARE(errorNew, QStringLiteral("Cannot write file \"%1\". %2").arg(next, tooLarge));
+    QCOMPARE(errorReplace, QStringLiteral("Cannot write file \"%1\". %2").arg(current, tooLarge));
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("current.jpg")});
+    QCOMPARE(*readWholeFile(current), good);
+
+    // Overwrite off: nothing was left under the name to be skipped.
+    CaptureRun::Fate fate = CaptureRun::Fate::Skipped;
+    QVERIFY(saveError(large, next, false, &fate).isEmpty());
+    QCOMPARE(fate, CaptureRun::Fate::Written);
+    QString error;
+    QCOMPARE(decodeJpeg(*readWholeFile(next), &error).size(), large.size());
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TestCaptureRunRules::permissionsOfNewAndReplacedFiles()
+{
+    QTemporaryDir dir;
+    const QString fresh = dir.filePath(QStringLiteral("new.jpg"));
+    const QString replaced = dir.filePath(QStringLiteral("replaced.jpg"));
+    writeFile(replaced, "old contents");
+    QVERIFY(QFile::setPermissions(replaced, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                QFileDevice::ReadOther));
+    const mode_t oldMask = ::umask(027);
+    const QString errorFresh = saveError(picture(), fresh, true);
+    const QString errorReplaced = saveError(picture(), replaced, true);
+    ::umask(oldMask);
+    QVERIFY2(errorFresh.isEmpty() && errorReplaced.isEmpty(),
+             qPrintable(errorFresh + errorReplaced));
+    const auto mode = [](const QString &path) {
+        struct stat st {};
+        ::stat(QFile::encodeName(path).constData(), &st);
+        return st.st_mode & 07777;
+    };
+    QCOMPARE(mode(fresh), mode_t(0640));    // as a plain create under that umask
+    QCOMPARE(mode(replaced), mode_t(0604)); // as it was
+    QVERIFY(parseJpeg(*readWholeFile(replaced)).ok());
 }
 
 QTEST_MAIN(TestCaptureRunRules)
