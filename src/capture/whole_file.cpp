@@ -76,9 +76,12 @@ QByteArray randomLetters(int count)
 
 QString fullPathForMessage(const QString &fileName)
 {
-    if (fileName.isEmpty())
+    if (fileName.isEmpty() || !QDir::isRelativePath(fileName))
         return fileName;
-    return QDir::cleanPath(QDir::current().absoluteFilePath(fileName));
+    QString current = QDir::currentPath();
+    if (!current.endsWith(u'/'))
+        current += u'/';
+    return current + fileName;
 }
 
 QString systemErrorText(int code)

@@ -67,8 +67,8 @@ private:
     unsigned m_mode = 0; // permission bits of the file replaced
 };
 
-// The name as messages show it: absolute, relative names taken against the
-// current directory.
+// The name as messages show it: absolute, a relative name taken against the
+// current directory, otherwise as it was tried (a trailing "/" stays).
 QString fullPathForMessage(const QString &fileName);
 
 // The system's text for an errno value, fit to stand inside a sentence.

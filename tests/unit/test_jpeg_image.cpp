@@ -383,6 +383,8 @@ private slots:
         QTest::newRow("relative name, folder does not exist")
             << QStringLiteral("missing/pic.jpg") << dir + "/missing/pic.jpg" << ENOENT << true;
         QTest::newRow("name is a folder") << dir << dir << EISDIR << false;
+        // The message shows the name that was tried, its "/" included.
+        QTest::newRow("name ends in a slash") << dir + "/sub/" << dir + "/sub/" << EISDIR << false;
         // Cut at the NUL, the name would create "a" in the folder instead.
         const QString withNul = dir + QStringLiteral("/a") + QChar(0) + QStringLiteral("b.jpg");
         QTest::newRow("name with a NUL character") << withNul << withNul << EINVAL << false;
