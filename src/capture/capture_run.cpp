@@ -1,7 +1,10 @@
 #include "capture/capture_run.h"
 
 #include "capture/jpeg_image.h"
-#include "core/paths.h"
+
+#include <QFile>
+
+#include <sys/stat.h>
 
 namespace framelog {
 
@@ -16,11 +19,29 @@ QString CaptureRun::fileName(const QString &pattern, const std::function<QString
     return expandFileNamePattern(pattern, PatternInputs{m_counter, clock, title, formats()});
 }
 
+bool CaptureRun::isTaken(const QString &fileName)
+{
+    const QByteArray name = QFile::encodeName(fileName);
+    if (name.isEmpty() || name.contains('\0'))
+        return false;
+    struct stat st;
+    if (::lstat(name.constData(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode))
+        return false;
+    if (S_ISLNK(st.st_mode)) {
+        // A link to a folder is that folder; a dangling link is taken.
+        struct stat target;
+        return !(::stat(name.constData(), &target) == 0 && S_ISDIR(target.st_mode));
+    }
+    return true;
+}
+
 CaptureRun::Fate CaptureRun::save(const QImage &picture, const QString &fileName, bool overwrite)
 {
-    // A folder of that name is not a file: the save is attempted and reports
+    // A folder of that name is not taken: the save is attempted and reports
     // why it cannot be made.
-    if (!overwrite && isExistingFile(fileName))
+    if (!overwrite && isTaken(fileName))
         return Fate::Skipped;
     TJPEGImage image;
     image.Assign(picture);

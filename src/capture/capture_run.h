@@ -31,11 +31,17 @@ public:
     QString fileName(const QString &pattern, const std::function<QString()> &title) const;
 
     enum class Fate { Written, Skipped };
-    // Writes `picture` as a JPEG file named `fileName`, unless overwriting is
-    // off and something other than a folder has that name already: then
-    // nothing is written and nothing reported. A relative name is taken
-    // against the current directory. Throws what the writer throws.
+    // Writes `picture` as a whole JPEG file named `fileName`, unless
+    // overwriting is off and the name is taken (isTaken): then nothing is
+    // written and nothing reported. A relative name is taken against the
+    // current directory. Throws what the writer throws. Reads nothing but its
+    // arguments and the disk, so it may run away from the window's thread.
     static Fate save(const QImage &picture, const QString &fileName, bool overwrite);
+
+    // Something other than a folder has the name: a file, a FIFO, a socket,
+    // a device, a symbolic link whether it leads anywhere or not. A link to a
+    // folder counts as the folder.
+    static bool isTaken(const QString &fileName);
 
     // Stand-ins for the clock and the regional formats, for tests.
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;

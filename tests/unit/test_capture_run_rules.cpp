@@ -111,63 +111,110 @@ void TestCaptureRunRules::namesUseTheCounterClockAndTitle()
 
 void TestCaptureRunRules::saveOrSkip_data()
 {
+    // What has the name: links lead into the folder "elsewhere".
     QTest::addColumn<bool>("overwrite");
-    QTest::addColumn<QString>("existing"); // "", "file", "folder", "link"
-    QTest::addColumn<bool>("written");
-    QTest::addColumn<bool>("fails");
-    QTest::newRow("overwrite, nothing there") << true << "" << true << false;
-    QTest::newRow("overwrite, a file") << true << "file" << true << false;
-    QTest::newRow("overwrite, a link to a file") << true << "link" << true << false;
-    QTest::newRow("keep, nothing there") << false << "" << true << false;
-    QTest::newRow("keep, a file") << false << "file" << false << false;
-    QTest::newRow("keep, a link to a file") << false << "link" << false << false;
-    // A folder is no existing file: the save is attempted and cannot be made.
-    QTest::newRow("keep, a folder") << false << "folder" << false << true;
-    QTest::newRow("overwrite, a folder") << true << "folder" << false << true;
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<QString>("outcome"); // "written", "kept" or the error's reason
+    const QString notRegular = QStringLiteral("Not a regular file");
+    const QString isFolder = QStringLiteral("Is a directory");
+    // clang-format off
+    QTest::newRow("overwrite, nothing there") << true << "" << "written";
+    QTest::newRow("overwrite, a file") << true << "file" << "written";
+    QTest::newRow("overwrite, a link: written through") << true << "link" << "written";
+    QTest::newRow("overwrite, a dangling link: written through") << true << "dangling" << "written";
+    QTest::newRow("overwrite, a FIFO") << true << "fifo" << notRegular;
+    QTest::newRow("overwrite, a link to a FIFO") << true << "link to fifo" << notRegular;
+    QTest::newRow("overwrite, a link to a device") << true << "link to device" << notRegular;
+    QTest::newRow("overwrite, a folder") << true << "folder" << isFolder;
+    QTest::newRow("keep, nothing there") << false << "" << "written";
+    QTest::newRow("keep, a file") << false << "file" << "kept";
+    QTest::newRow("keep, a link") << false << "link" << "kept";
+    QTest::newRow("keep, a dangling link") << false << "dangling" << "kept";
+    QTest::newRow("keep, a FIFO") << false << "fifo" << "kept";
+    QTest::newRow("keep, a link to a device") << false << "link to device" << "kept";
+    // A folder is not taken: the save is attempted and cannot be made.
+    QTest::newRow("keep, a folder") << false << "folder" << isFolder;
+    QTest::newRow("keep, a link to a folder") << false << "link to folder" << isFolder;
+    // clang-format on
 }
 
 void TestCaptureRunRules::saveOrSkip()
 {
     QFETCH(bool, overwrite);
     QFETCH(QString, existing);
-    QFETCH(bool, written);
-    QFETCH(bool, fails);
+    QFETCH(QString, outcome);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString name = dir.filePath(QStringLiteral("still.jpg"));
-    const QString target = dir.filePath(QStringLiteral("target.jpg"));
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    const QString target = elsewhere + QStringLiteral("/target.jpg");
+    QVERIFY(QDir().mkdir(elsewhere));
     const QByteArray old("old contents");
     if (existing == QLatin1String("file"))
         writeFile(name, old);
-    if (existing == QLatin1String("link")) {
+    if (existing == QLatin1String("link"))
         writeFile(target, old);
+    if (existing == QLatin1String("link") || existing == QLatin1String("dangling"))
+        QVERIFY(QFile::link(QStringLiteral("elsewhere/target.jpg"), name)); // relative
+    if (existing == QLatin1String("fifo"))
+        QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0666), 0);
+    if (existing == QLatin1String("link to fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(target).constData(), 0666), 0);
         QVERIFY(QFile::link(target, name));
     }
+    if (existing == QLatin1String("link to device"))
+        QVERIFY(QFile::link(QStringLiteral("/dev/null"), name));
+    if (existing == QLatin1String("link to folder"))
+        QVERIFY(QFile::link(elsewhere, name));
     if (existing == QLatin1String("folder"))
         QVERIFY(QDir().mkdir(name));
+    // A reader on the FIFO, so that a writer would neither block nor go
+    // unnoticed.
+    const bool fifo = existing.endsWith(QLatin1String("fifo"));
+    const int fifoReader =
+        fifo ? ::open(QFile::encodeName(existing == QLatin1String("fifo") ? name : target),
+                      O_RDONLY | O_NONBLOCK)
+             : -1;
+    const QStringList before = entries(dir.path()) + entries(elsewhere);
 
-    QString error;
     CaptureRun::Fate fate = CaptureRun::Fate::Skipped;
-    try {
-        fate = CaptureRun::save(picture(), name, overwrite);
-    } catch (const Exception &e) {
-        error = e.message();
-    }
+    const QString error = saveError(picture(), name, overwrite, &fate);
 
-    if (fails) {
-        const QString expected = QStringLiteral("Cannot create file \"%1\". ").arg(name);
-        QVERIFY2(error.startsWith(expected), qPrintable(error));
-        QVERIFY(QFileInfo(name).isDir());
+    if (fifo) {
+        char byte;
+        QCOMPARE(::read(fifoReader, &byte, 1), ssize_t(0)); // no data, no writer left
+        ::close(fifoReader);
+    }
+    const bool throughLink =
+        existing == QLatin1String("link") || existing == QLatin1String("dangling");
+    const QString written = throughLink ? target : name;
+    if (outcome == QLatin1String("written")) {
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(fate, CaptureRun::Fate::Written);
+        QVERIFY(parseJpeg(readWholeFile(written).value_or(QByteArray())).ok());
+        if (throughLink)
+            QCOMPARE(QFileInfo(name).symLinkTarget(), target);
+        // The picture is the only change, the temporary file gone.
+        QStringList after = before;
+        if (!after.contains(QFileInfo(written).fileName()))
+            after << QFileInfo(written).fileName();
+        after.sort();
+        QStringList now = entries(dir.path()) + entries(elsewhere);
+        now.sort();
+        QCOMPARE(now, after);
         return;
     }
-    QVERIFY2(error.isEmpty(), qPrintable(error));
-    QCOMPARE(fate, written ? CaptureRun::Fate::Written : CaptureRun::Fate::Skipped);
-    const QString read = existing == QLatin1String("link") ? target : name;
-    const QByteArray bytes = readWholeFile(read).value_or(QByteArray("<missing>"));
-    if (written)
-        QVERIFY(parseJpeg(bytes).ok());
-    else
-        QCOMPARE(bytes, old);
+    if (outcome == QLatin1String("kept")) {
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+        QCOMPARE(fate, CaptureRun::Fate::Skipped);
+    } else {
+        QCOMPARE(error, QStringLiteral("Cannot create file \"%1\". %2").arg(name, outcome));
+    }
+    QCOMPARE(entries(dir.path()) + entries(elsewhere), before);
+    if (existing == QLatin1String("file") || existing == QLatin1String("link"))
+        QCOMPARE(readWholeFile(written).value_or(QByteArray()), old);
+    if (existing == QLatin1String("link to device"))
+        QCOMPARE(QFileInfo(name).symLinkTarget(), QStringLiteral("/dev/null"));
 }
 
 // A web server publishing the latest picture reads it while it is rewritten.
