@@ -237,6 +237,8 @@ private:
 
     // The run's counter, names and the pictures' fate.
     CaptureRun m_run;
+    // Where the current drag began: its fixed corner.
+    QPoint m_dragAnchor;
 
     TPreviewForm *m_preview = nullptr;
 

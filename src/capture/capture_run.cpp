@@ -39,6 +39,9 @@ bool CaptureRun::isTaken(const QString &fileName)
 
 CaptureRun::Fate CaptureRun::save(const QImage &picture, const QString &fileName, bool overwrite)
 {
+    // A 0-byte file under a picture's name would pass for a picture.
+    if (picture.width() == 0 || picture.height() == 0)
+        throw EEmptyPicture();
     // A folder of that name is not taken: the save is attempted and reports
     // why it cannot be made.
     if (!overwrite && isTaken(fileName))

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/file_name_pattern.h"
+#include "core/exception.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -9,6 +10,13 @@
 #include <functional>
 
 namespace framelog {
+
+// The picture to be saved has no pixels: a selection squeezed to 0 wide or
+// 0 high, or a browser area of that size.
+class EEmptyPicture : public Exception {
+public:
+    EEmptyPicture() : Exception(QStringLiteral("The selected area is empty")) {}
+};
 
 // The rules of a capture run that need no window: the picture counter, the
 // name each picture gets and the picture's fate on disk. A front end takes
@@ -34,7 +42,8 @@ public:
     // Writes `picture` as a whole JPEG file named `fileName`, unless
     // overwriting is off and the name is taken (isTaken): then nothing is
     // written and nothing reported. A relative name is taken against the
-    // current directory. Throws what the writer throws. Reads nothing but its
+    // current directory. A picture 0 wide or 0 high throws EEmptyPicture;
+    // otherwise throws what the writer throws. Reads nothing but its
     // arguments and the disk, so it may run away from the window's thread.
     static Fate save(const QImage &picture, const QString &fileName, bool overwrite);
 

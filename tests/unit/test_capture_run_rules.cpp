@@ -81,6 +81,8 @@ private slots:
     void namesUseTheCounterClockAndTitle();
     void saveOrSkip_data();
     void saveOrSkip();
+    void emptyPictureWritesNothing_data();
+    void emptyPictureWritesNothing();
     void readerSeesOnlyWholePictures();
     void fullDiskLeavesNoPartialFile();
     void permissionsOfNewAndReplacedFiles();
@@ -215,6 +217,28 @@ void TestCaptureRunRules::saveOrSkip()
         QCOMPARE(readWholeFile(written).value_or(QByteArray()), old);
     if (existing == QLatin1String("link to device"))
         QCOMPARE(QFileInfo(name).symLinkTarget(), QStringLiteral("/dev/null"));
+}
+
+void TestCaptureRunRules::emptyPictureWritesNothing_data()
+{
+    QTest::addColumn<QImage>("image");
+    QTest::addColumn<bool>("overwrite");
+    QTest::newRow("0 wide") << QImage(0, 10, QImage::Format_RGB32) << true;
+    QTest::newRow("0 high") << QImage(10, 0, QImage::Format_RGB32) << false;
+}
+
+// A 0-byte file under a picture's name would pass for a picture.
+void TestCaptureRunRules::emptyPictureWritesNothing()
+{
+    QFETCH(QImage, image);
+    QFETCH(bool, overwrite);
+    QTemporaryDir dir;
+    const QString existing = dir.filePath(QStringLiteral("old.jpg"));
+    writeFile(existing, "old contents");
+    for (const QString &name : {existing, dir.filePath(QStringLiteral("new.jpg"))})
+        QCOMPARE(saveError(image, name, overwrite), QStringLiteral("The selected area is empty"));
+    QCOMPARE(entries(dir.path()), QStringList{QStringLiteral("old.jpg")});
+    QCOMPARE(*readWholeFile(existing), QByteArray("old contents"));
 }
 
 // A web server publishing the latest picture reads it while it is rewritten.
