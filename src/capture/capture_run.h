@@ -18,6 +18,37 @@ public:
     EEmptyPicture() : Exception(QStringLiteral("The selected area is empty")) {}
 };
 
+// What went wrong during one run: how many pictures failed since it started
+// and the latest error. Each failure is also written to the log as one line
+// with a time stamp, so that a run nobody watched can be read afterwards.
+class RunFailures {
+public:
+    // A new run: nothing failed yet.
+    void reset();
+    int count() const { return m_count; }
+    const QString &last() const { return m_last; }
+
+    // Picture `picture` failed with `message`: counted, kept and logged.
+    void record(qint32 picture, const QString &message);
+
+    // The status text while picture `picture` is taken: "Capturing (#n)...",
+    // followed, once any picture of the run failed, by " k failed, last: "
+    // and the latest error. A later success does not hide it.
+    QString status(qint32 picture) const;
+
+    // The log line: local time with its offset, the picture's number and
+    // the message, line breaks flattened.
+    static QString logLine(const QDateTime &when, qint32 picture, const QString &message);
+
+    std::function<QDateTime()> clock = &QDateTime::currentDateTime;
+    // Standard error by default.
+    std::function<void(const QString &line)> log;
+
+private:
+    int m_count = 0;
+    QString m_last;
+};
+
 // The rules of a capture run that need no window: the picture counter, the
 // name each picture gets and the picture's fate on disk. A front end takes
 // the picture and shows what happened; it reaches the rules only through
@@ -51,6 +82,9 @@ public:
     // a device, a symbolic link whether it leads anywhere or not. A link to a
     // folder counts as the folder.
     static bool isTaken(const QString &fileName);
+
+    // This run's failures.
+    RunFailures failures;
 
     // Stand-ins for the clock and the regional formats, for tests.
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;

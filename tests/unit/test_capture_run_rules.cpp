@@ -86,6 +86,7 @@ private slots:
     void readerSeesOnlyWholePictures();
     void fullDiskLeavesNoPartialFile();
     void permissionsOfNewAndReplacedFiles();
+    void failuresAreCountedAndLogged();
 };
 
 void TestCaptureRunRules::counterWraps()
@@ -341,6 +342,31 @@ void TestCaptureRunRules::permissionsOfNewAndReplacedFiles()
     QCOMPARE(mode(fresh), mode_t(0640));    // as a plain create under that umask
     QCOMPARE(mode(replaced), mode_t(0604)); // as it was
     QVERIFY(parseJpeg(*readWholeFile(replaced)).ok());
+}
+
+void TestCaptureRunRules::failuresAreCountedAndLogged()
+{
+    RunFailures failures;
+    QStringList lines;
+    failures.log = [&](const QString &line) { lines << line; };
+    failures.clock = [] {
+        return QDateTime(QDate(2026, 7, 12), QTime(3, 4, 5, 678), Qt::OffsetFromUTC, 7200);
+    };
+    QCOMPARE(failures.status(811), QStringLiteral("Capturing (#811)..."));
+    const QString full =
+        QStringLiteral("Cannot create file \"/pics/a.jpg\". No space left on device");
+    failures.record(812, QStringLiteral("Canvas does not allow drawing"));
+    failures.record(813, full);
+    // A later picture, failed or not, still shows them.
+    QCOMPARE(failures.status(814), QStringLiteral("Capturing (#814)... 2 failed, last: ") + full);
+    QCOMPARE(lines,
+             (QStringList{"2026-07-12T03:04:05.678+02:00 Framelog: picture #812 failed: Canvas "
+                          "does not allow drawing",
+                          "2026-07-12T03:04:05.678+02:00 Framelog: picture #813 failed: " + full}));
+    QCOMPARE(RunFailures::logLine(QDateTime(), 1, QStringLiteral("a\nb\r\nc")).section(u' ', 1),
+             QStringLiteral("Framelog: picture #1 failed: a b  c"));
+    failures.reset();
+    QCOMPARE(failures.status(815), QStringLiteral("Capturing (#815)..."));
 }
 
 QTEST_MAIN(TestCaptureRunRules)
