@@ -241,6 +241,9 @@ private:
     // The run's error box is open; ticks go on meanwhile without a box of
     // their own.
     bool m_runErrorBoxOpen = false;
+    // The pattern as it stood when the folder dialog opened, while the
+    // field shows only its name part: ticks keep writing where they did.
+    std::optional<QString> m_patternBeforeDialog;
     // Where the current drag began: its fixed corner.
     QPoint m_dragAnchor;
 

@@ -36,6 +36,9 @@ QString TMainForm::ExpandFileNamePattern()
 
 void TMainForm::FileNameEditChange()
 {
+    // The folder dialog's sequence ends with a change of the text (or with
+    // the text it started from): from then on the field is the pattern.
+    m_patternBeforeDialog.reset();
     Label5->setText(ExpandFileNamePattern());
 }
 
@@ -59,8 +62,12 @@ void TMainForm::CaptureTBXItemClick()
 void TMainForm::takePicture()
 {
     CapturePage();
-    const QString fileName = ExpandFileNamePattern();
-    Label5->setText(fileName);
+    const QString shown = ExpandFileNamePattern();
+    Label5->setText(shown);
+    const QString fileName =
+        m_patternBeforeDialog
+            ? m_run.fileName(*m_patternBeforeDialog, [this] { return WebBrowser->LocationName(); })
+            : shown;
     CaptureRun::save(*FCaptureBitmap, fileName, TBXCheckBox2->isChecked());
 }
 
