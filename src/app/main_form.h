@@ -143,10 +143,9 @@ public:
     // Null until the first capture; an empty (0-size) bitmap is a value.
     std::optional<QImage> FCaptureBitmap;
     qint32 FCaptureCounter = 0;
-    // --- Capture run and area state
-    // A picture tick is running, its error box included; ticks that arrive
-    // meanwhile are held back.
-    bool FTakingPicture = false;
+
+    // The run's counter, names, the pictures' fate and its failures.
+    CaptureRun &captureRun() { return m_run; }
 
     // Status panel 0's full text.
     QString statusText() const;
@@ -242,8 +241,18 @@ private:
     QRect captureArea(bool selectionActive) const;
     void stretchSelection(int x, int y);
 
-    // The run's counter, names and the pictures' fate.
+    // Takes, names and writes one picture of the run.
+    void takePicture();
+
     CaptureRun m_run;
+    // The run's error box is open; ticks go on meanwhile without a box of
+    // their own.
+    bool m_runErrorBoxOpen = false;
+    // The pattern as it stood when the folder dialog opened, while the
+    // field shows only its name part: ticks keep writing where they did.
+    std::optional<QString> m_patternBeforeDialog;
+    // Where the current drag began: its fixed corner.
+    QPoint m_dragAnchor;
 
     TPreviewForm *m_preview = nullptr;
 

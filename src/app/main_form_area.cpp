@@ -23,15 +23,16 @@ QRegion shownFrame(bool active, const TRect &selection)
 
 } // namespace
 
-// One pointer step of a drag: the corner under the pointer moves. Only the
-// strips of the old and the new frame are repainted, never the picture
-// between them: repainting the old strips removes the old frame, and the
-// paint handler draws the new one.
+// One pointer step of a drag: the rectangle from the corner where the drag
+// began to the pointer. The ordering of an earlier step is not built on, so
+// a pointer that overshoots an edge and comes back leaves the anchor where
+// it was. Only the strips of the old and the new frame are repainted, never
+// the picture between them: repainting the old strips removes the old frame,
+// and the paint handler draws the new one.
 void TMainForm::stretchSelection(int x, int y)
 {
     QRegion strips = shownFrame(FSelectionActive, FSelection);
-    FSelection.Right = x;
-    FSelection.Bottom = y;
+    FSelection = {m_dragAnchor.x(), m_dragAnchor.y(), x, y};
     NormalizeSelection(FSelection);
     strips += shownFrame(FSelectionActive, FSelection);
     if (!strips.isEmpty())
@@ -67,6 +68,7 @@ void TMainForm::SelectAreaPaintBoxMouseDown(Qt::MouseButton button, Qt::Keyboard
     FSelecting = button == Qt::LeftButton;
     if (!FSelecting)
         return;
+    m_dragAnchor = QPoint(x, y);
     FSelection = {x, y, x, y};
     SelectAreaPaintBox->update();
 }

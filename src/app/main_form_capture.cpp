@@ -36,6 +36,9 @@ QString TMainForm::ExpandFileNamePattern()
 
 void TMainForm::FileNameEditChange()
 {
+    // The folder dialog's sequence ends with a change of the text (or with
+    // the text it started from): from then on the field is the pattern.
+    m_patternBeforeDialog.reset();
     Label5->setText(ExpandFileNamePattern());
 }
 
@@ -47,31 +50,50 @@ void TMainForm::CaptureTBXItemClick()
     if (capturing && SelectAreaTBXItem->isChecked())
         SelectAreaTBXItem->trigger();
     SetNavigationEnabled(!capturing);
-    if (capturing)
+    if (capturing) {
+        m_run.failures.reset();
         setStatusText(QStringLiteral("Capturing..."));
+    }
     // A timer that starts counts a full interval before its first tick.
     PictureTimer->setEnabled(capturing);
     SelectAreaTBXItem->setEnabled(!capturing);
 }
 
+void TMainForm::takePicture()
+{
+    CapturePage();
+    const QString shown = ExpandFileNamePattern();
+    Label5->setText(shown);
+    const QString fileName =
+        m_patternBeforeDialog
+            ? m_run.fileName(*m_patternBeforeDialog, [this] { return WebBrowser->LocationName(); })
+            : shown;
+    CaptureRun::save(*FCaptureBitmap, fileName, TBXCheckBox2->isChecked());
+}
+
 void TMainForm::PictureTimerTimer()
 {
-    // A failing picture shows its error box before the tick returns, and
-    // ticks that the box's modal loop delivers meanwhile return at once: a
-    // lasting error (a missing folder) shows one box at a time instead of
-    // stacking them, and the run goes on with the first tick after the box
-    // is closed.
-    if (FTakingPicture)
-        return;
-    FTakingPicture = true;
-    const auto done = qScopeGuard([this] { FTakingPicture = false; });
     guarded([this] {
         FCaptureCounter = m_run.advance();
-        setStatusText(QStringLiteral("Capturing (#%1)...").arg(FCaptureCounter));
-        CapturePage();
-        const QString fileName = ExpandFileNamePattern();
-        Label5->setText(fileName);
-        CaptureRun::save(*FCaptureBitmap, fileName, TBXCheckBox2->isChecked());
+        const qint32 picture = FCaptureCounter;
+        setStatusText(m_run.failures.status(picture));
+        QString error;
+        try {
+            takePicture();
+            return;
+        } catch (...) {
+            error = currentExceptionMessage();
+        }
+        m_run.failures.record(picture, error);
+        setStatusText(m_run.failures.status(picture));
+        // Every tick takes its picture, also while the box is open (its
+        // modal loop delivers them); one box at a time says that something
+        // is wrong, the status bar and the log say how often.
+        if (m_runErrorBoxOpen)
+            return;
+        m_runErrorBoxOpen = true;
+        const auto closed = qScopeGuard([this] { m_runErrorBoxOpen = false; });
+        ErrorBox::show(error);
     });
 }
 

@@ -13,12 +13,16 @@ namespace framelog {
 
 void TMainForm::FileNameEditBeforeDialog(QString &, bool &)
 {
-    // While the dialog is open the field (and so Label5) shows only the name.
-    FileNameEdit->setText(fileNamePart(FileNameEdit->text()));
+    // While the dialog is open the field (and so Label5) shows only the name,
+    // but a run goes on writing where the whole pattern says.
+    const QString pattern = FileNameEdit->text();
+    FileNameEdit->setText(fileNamePart(pattern));
+    m_patternBeforeDialog = pattern;
 }
 
 void TMainForm::FileNameEditAfterDialog(QString &name, bool &)
 {
+    m_patternBeforeDialog.reset();
     name = joinFolderAndName(name, FileNameEdit->text());
 }
 

@@ -1,9 +1,52 @@
 #include "capture/capture_run.h"
 
 #include "capture/jpeg_image.h"
-#include "core/paths.h"
+
+#include <QFile>
+
+#include <cstdio>
+
+#include <sys/stat.h>
 
 namespace framelog {
+
+void RunFailures::reset()
+{
+    m_count = 0;
+    m_last.clear();
+}
+
+void RunFailures::record(qint32 picture, const QString &message)
+{
+    ++m_count;
+    m_last = message;
+    const QString line = logLine(clock(), picture, message);
+    if (log) {
+        log(line);
+    } else {
+        std::fprintf(stderr, "%s\n", qUtf8Printable(line));
+        std::fflush(stderr);
+    }
+}
+
+QString RunFailures::status(qint32 picture) const
+{
+    QString text = QStringLiteral("Capturing (#%1)...").arg(picture);
+    if (m_count > 0)
+        text += QStringLiteral(" %1 failed, last: %2").arg(m_count).arg(m_last);
+    return text;
+}
+
+QString RunFailures::logLine(const QDateTime &when, qint32 picture, const QString &message)
+{
+    QString flat = message;
+    flat.replace(u'\r', u' ').replace(u'\n', u' ');
+    const QDateTime stamped = when.toOffsetFromUtc(when.offsetFromUtc());
+    return QStringLiteral("%1 Framelog: picture #%2 failed: %3")
+        .arg(stamped.toString(Qt::ISODateWithMs))
+        .arg(picture)
+        .arg(flat);
+}
 
 qint32 CaptureRun::advance()
 {
@@ -16,11 +59,32 @@ QString CaptureRun::fileName(const QString &pattern, const std::function<QString
     return expandFileNamePattern(pattern, PatternInputs{m_counter, clock, title, formats()});
 }
 
+bool CaptureRun::isTaken(const QString &fileName)
+{
+    const QByteArray name = QFile::encodeName(fileName);
+    if (name.isEmpty() || name.contains('\0'))
+        return false;
+    struct stat st;
+    if (::lstat(name.constData(), &st) != 0)
+        return false;
+    if (S_ISDIR(st.st_mode))
+        return false;
+    if (S_ISLNK(st.st_mode)) {
+        // A link to a folder is that folder; a dangling link is taken.
+        struct stat target;
+        return !(::stat(name.constData(), &target) == 0 && S_ISDIR(target.st_mode));
+    }
+    return true;
+}
+
 CaptureRun::Fate CaptureRun::save(const QImage &picture, const QString &fileName, bool overwrite)
 {
-    // A folder of that name is not a file: the save is attempted and reports
+    // A 0-byte file under a picture's name would pass for a picture.
+    if (picture.width() == 0 || picture.height() == 0)
+        throw EEmptyPicture();
+    // A folder of that name is not taken: the save is attempted and reports
     // why it cannot be made.
-    if (!overwrite && isExistingFile(fileName))
+    if (!overwrite && isTaken(fileName))
         return Fate::Skipped;
     TJPEGImage image;
     image.Assign(picture);

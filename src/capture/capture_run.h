@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/file_name_pattern.h"
+#include "core/exception.h"
 
 #include <QDateTime>
 #include <QImage>
@@ -9,6 +10,44 @@
 #include <functional>
 
 namespace framelog {
+
+// The picture to be saved has no pixels: a selection squeezed to 0 wide or
+// 0 high, or a browser area of that size.
+class EEmptyPicture : public Exception {
+public:
+    EEmptyPicture() : Exception(QStringLiteral("The selected area is empty")) {}
+};
+
+// What went wrong during one run: how many pictures failed since it started
+// and the latest error. Each failure is also written to the log as one line
+// with a time stamp, so that a run nobody watched can be read afterwards.
+class RunFailures {
+public:
+    // A new run: nothing failed yet.
+    void reset();
+    int count() const { return m_count; }
+    const QString &last() const { return m_last; }
+
+    // Picture `picture` failed with `message`: counted, kept and logged.
+    void record(qint32 picture, const QString &message);
+
+    // The status text while picture `picture` is taken: "Capturing (#n)...",
+    // followed, once any picture of the run failed, by " k failed, last: "
+    // and the latest error. A later success does not hide it.
+    QString status(qint32 picture) const;
+
+    // The log line: local time with its offset, the picture's number and
+    // the message, line breaks flattened.
+    static QString logLine(const QDateTime &when, qint32 picture, const QString &message);
+
+    std::function<QDateTime()> clock = &QDateTime::currentDateTime;
+    // Standard error by default.
+    std::function<void(const QString &line)> log;
+
+private:
+    int m_count = 0;
+    QString m_last;
+};
 
 // The rules of a capture run that need no window: the picture counter, the
 // name each picture gets and the picture's fate on disk. A front end takes
@@ -31,11 +70,21 @@ public:
     QString fileName(const QString &pattern, const std::function<QString()> &title) const;
 
     enum class Fate { Written, Skipped };
-    // Writes `picture` as a JPEG file named `fileName`, unless overwriting is
-    // off and something other than a folder has that name already: then
-    // nothing is written and nothing reported. A relative name is taken
-    // against the current directory. Throws what the writer throws.
+    // Writes `picture` as a whole JPEG file named `fileName`, unless
+    // overwriting is off and the name is taken (isTaken): then nothing is
+    // written and nothing reported. A relative name is taken against the
+    // current directory. A picture 0 wide or 0 high throws EEmptyPicture;
+    // otherwise throws what the writer throws. Reads nothing but its
+    // arguments and the disk, so it may run away from the window's thread.
     static Fate save(const QImage &picture, const QString &fileName, bool overwrite);
+
+    // Something other than a folder has the name: a file, a FIFO, a socket,
+    // a device, a symbolic link whether it leads anywhere or not. A link to a
+    // folder counts as the folder.
+    static bool isTaken(const QString &fileName);
+
+    // This run's failures.
+    RunFailures failures;
 
     // Stand-ins for the clock and the regional formats, for tests.
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;

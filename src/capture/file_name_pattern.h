@@ -46,6 +46,13 @@ QString placeholderMeaningLegend();
 // placeholder is replaced (any letter case; the page's last), and characters
 // that are unsafe in file names become '-'.
 //
+// The page's title cannot break the name: its C1 controls, bidirectional
+// controls and line or paragraph separators also become '-'; a name it
+// would make start with '.' (hidden) gets a '-' for that dot; and when the
+// name part would exceed 255 bytes, the title is cut at a character boundary
+// until it fits, keeping all the pattern puts around it. A pattern too long
+// by itself is left so: the save reports it.
+//
 // The clock is read once for each of the four date and time placeholders;
 // the title once, also when the pattern has no %title%. Neither is read
 // anywhere else, so the function has no other inputs.

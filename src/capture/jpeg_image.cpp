@@ -1,17 +1,9 @@
 #include "capture/jpeg_image.h"
 
-#include <QDir>
-#include <QFile>
-
-#include <cerrno>
 #include <csetjmp>
 #include <cstdio> // jpeglib.h needs FILE and size_t declared first
-#include <cstring>
 #include <new>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <jerror.h>
 #include <jpeglib.h>
@@ -188,85 +180,6 @@ CompressorInput compressorInput(const QImage &bitmap)
     return {std::move(converted), JCS_RGB, 3};
 }
 
-// ---- files ------------------------------------------------------------------
-
-// The name as the user should see it: absolute, relative names taken against
-// the current directory.
-QString fullPath(const QString &fileName)
-{
-    if (fileName.isEmpty())
-        return fileName;
-    return QDir::cleanPath(QDir::current().absoluteFilePath(fileName));
-}
-
-// The system's text for an errno value, fit to stand inside a sentence.
-QString systemErrorText(int code)
-{
-    QString text = QString::fromLocal8Bit(std::strerror(code)).left(256);
-    qsizetype end = text.size();
-    while (end > 0 && (text.at(end - 1) <= QLatin1Char(' ') || text.at(end - 1) == u'.'))
-        --end;
-    text.truncate(end);
-    return text;
-}
-
-[[noreturn]] void throwCreateError(const QString &fileName, int code)
-{
-    throw EFCreateError(QStringLiteral("Cannot create file \"%1\". %2")
-                            .arg(fullPath(fileName), systemErrorText(code)));
-}
-
-[[noreturn]] void throwWriteError(const QString &fileName, int code)
-{
-    throw EWriteError(QStringLiteral("Cannot write file \"%1\". %2")
-                          .arg(fullPath(fileName), systemErrorText(code)));
-}
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : m_fd(fd) {}
-    FileDescriptor(const FileDescriptor &) = delete;
-    FileDescriptor &operator=(const FileDescriptor &) = delete;
-    ~FileDescriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-
-    int get() const { return m_fd; }
-
-    // 0, or the errno of a failed close (a late write error on some file
-    // systems). The descriptor is gone either way.
-    int close()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int m_fd;
-};
-
-void writeAll(int fd, const QByteArray &data, const QString &fileName)
-{
-    const char *next = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, next, std::size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            throwWriteError(fileName, errno);
-        }
-        // A regular file that takes nothing and names no error: not written.
-        if (written == 0)
-            throwWriteError(fileName, EIO);
-        next += written;
-        left -= written;
-    }
-}
-
 } // namespace
 
 void TJPEGImage::Assign(const QImage &source)
@@ -279,21 +192,17 @@ void TJPEGImage::Assign(const QImage &source)
 
 void TJPEGImage::SaveToFile(const QString &fileName)
 {
-    const QByteArray encodedName = QFile::encodeName(fileName);
-    // A name with a NUL in it would silently create a file of another name.
-    if (encodedName.contains('\0'))
-        throwCreateError(fileName, EINVAL);
-    FileDescriptor file(
-        ::open(encodedName.constData(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (file.get() < 0)
-        throwCreateError(fileName, errno);
+    // The file is made before the encoding, so a name that cannot be written
+    // costs no encoding and reports itself first.
+    WholeFileWriter file(fileName);
+    file.commit(Encoded());
+}
 
+const QByteArray &TJPEGImage::Encoded()
+{
     if (!m_encoded)
         Compress();
-    writeAll(file.get(), *m_encoded, fileName);
-    const int closeError = file.close();
-    if (closeError != 0 && closeError != EINTR)
-        throwWriteError(fileName, closeError);
+    return *m_encoded;
 }
 
 void TJPEGImage::Compress()

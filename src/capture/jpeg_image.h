@@ -1,5 +1,6 @@
 #pragma once
 
+#include "capture/whole_file.h"
 #include "core/exception.h"
 
 #include <QByteArray>
@@ -17,25 +18,6 @@ public:
     using Exception::Exception;
 };
 
-// An output file could not be created or written.
-class EStreamError : public Exception {
-public:
-    using Exception::Exception;
-};
-
-// "Cannot create file "<full path>". <system text>"
-class EFCreateError : public EStreamError {
-public:
-    using EStreamError::EStreamError;
-};
-
-// "Cannot write file "<full path>". <system text>": the disk took less than
-// the whole picture, so the file on disk is not a complete JPEG.
-class EWriteError : public EStreamError {
-public:
-    using EStreamError::EStreamError;
-};
-
 // Writes one picture as a baseline JFIF JPEG: quality 90, colour, 4:2:0,
 // standard Huffman tables, floating-point DCT. The capture run makes one per
 // tick: Assign the capture bitmap, SaveToFile, destroy.
@@ -45,12 +27,17 @@ public:
     // encoded from an earlier picture.
     void Assign(const QImage &source);
 
-    // Creates (or truncates) the file, encodes the picture if this object has
-    // not done so yet, and writes the whole stream. No picture, or one with a
-    // side of 0, gives an empty file. Throws EFCreateError before encoding
-    // anything; EJPEG or EWriteError leave the created file behind. The file
-    // is closed on every path.
+    // Writes the whole stream under `fileName` (see WholeFileWriter): a
+    // temporary file is created next to the target first, then the picture
+    // is encoded if this object has not done so yet, written, and renamed
+    // over the name. No picture, or one with a side of 0, gives an empty
+    // file. Throws EFCreateError before encoding anything; on EJPEG or
+    // EWriteError the file under the name is left as it was.
     void SaveToFile(const QString &fileName);
+
+    // The whole file as SaveToFile writes it, encoding the picture if this
+    // object has not done so yet. Throws EJPEG.
+    const QByteArray &Encoded();
 
 private:
     void Compress();

@@ -1,6 +1,7 @@
 #include "core/error_guard.h"
 
 #include <cstdio>
+#include <new>
 
 namespace framelog {
 
@@ -40,6 +41,21 @@ void ErrorBox::show(const QString &message)
         std::fprintf(stderr, "%s: %s\n", qUtf8Printable(kApplicationTitle), qUtf8Printable(text));
 }
 
+QString currentExceptionMessage()
+{
+    try {
+        throw;
+    } catch (const Exception &e) {
+        return e.message();
+    } catch (const std::bad_alloc &) {
+        return QStringLiteral("Out of memory");
+    } catch (const std::exception &e) {
+        return QString::fromLocal8Bit(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
 int ErrorBox::openCount()
 {
     return g_openCount;
@@ -59,17 +75,7 @@ namespace detail {
 void reportCurrentException() noexcept
 {
     try {
-        try {
-            throw;
-        } catch (const Exception &e) {
-            ErrorBox::show(e.message());
-        } catch (const std::bad_alloc &) {
-            ErrorBox::show(QStringLiteral("Out of memory"));
-        } catch (const std::exception &e) {
-            ErrorBox::show(QString::fromLocal8Bit(e.what()));
-        } catch (...) {
-            ErrorBox::show(QStringLiteral("Unknown error"));
-        }
+        ErrorBox::show(currentExceptionMessage());
     } catch (...) {
         // Showing the box itself failed: nothing sensible is left to do, and
         // nothing may cross the event loop.

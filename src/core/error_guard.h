@@ -37,6 +37,10 @@ public:
     static void setPresenter(Presenter presenter);
 };
 
+// Inside a catch block: the message the error box would show for the
+// exception being handled, before the "." rule.
+QString currentExceptionMessage();
+
 namespace detail {
 void reportCurrentException() noexcept;
 }

@@ -162,8 +162,13 @@ void TestAreaSelection::drag_data()
     QTest::newRow("click clears") << "L 50 50; U 50 50" << TRect{50, 50, 50, 50} << false << false;
     QTest::newRow("crossing left and above")
         << "L 100 100; M 50 60" << TRect{50, 60, 100, 100} << true << true;
-    QTest::newRow("the press point is no fixed corner")
-        << "L 100 100; M 50 60; M 80 90" << TRect{50, 60, 80, 90} << true << true;
+    QTest::newRow("the press point stays the anchor")
+        << "L 100 100; M 50 60; M 80 90" << TRect{80, 90, 100, 100} << true << true;
+    QTest::newRow("overshoot past the left edge")
+        << "L 60 40; M -5 80; M -12 90; U -12 90" << TRect{0, 40, 60, 90} << true << false;
+    QTest::newRow("overshoot back and forth past a corner")
+        << "L 500 400; M 530 450; M 450 380; U 480 500" << TRect{480, 400, 500, 435} << true
+        << false;
     QTest::newRow("released outside")
         << "L 500 400; M 590 480; U 600 500" << TRect{500, 400, 521, 435} << true << false;
     QTest::newRow("zero width but active")

@@ -35,6 +35,8 @@ class TestFileNamePattern : public QObject {
 private slots:
     void expands_data();
     void expands();
+    void longTitlesAreCut_data();
+    void longTitlesAreCut();
     void readsTitleOnce();
     void readsClockPerPlaceholder();
     void fromLocale_data();
@@ -150,7 +152,75 @@ void TestFileNamePattern::expands_data()
         << "%title%.jpg" << kPosix << h24 << 0 << kAfternoon
         << QString::fromUtf8("Café 東京 \xF0\x9F\x8E\xA5 Ωmega")
         << QString::fromUtf8("Café 東京 \xF0\x9F\x8E\xA5 Ωmega.jpg");
+    // A page must not make a name look like another or break its line.
+    QTest::newRow("title with a right-to-left override")
+        << "%title%.jpg" << kPosix << h24 << 0 << kAfternoon
+        << QString::fromUtf16(u"cam\u202Egpj.exe") << "cam-gpj.exe.jpg";
+    QTest::newRow("title with C1, isolate and separator characters")
+        << "%title%.jpg" << kPosix << h24 << 0 << kAfternoon
+        << QString::fromUtf16(u"a\u0085b\u009Fc\u2066d\u2069e\u202Af\u2028g\u2029h") << "a-b-c-d-e-f-g-h.jpg";
+    QTest::newRow("title joiners and marks kept")
+        << "%title%.jpg" << kPosix << h24 << 0 << kAfternoon
+        << QString::fromUtf16(u"\U0001F468\u200D\U0001F469 a\u200Cb e\u0301 \u200F")
+        << QString::fromUtf16(u"\U0001F468\u200D\U0001F469 a\u200Cb e\u0301 \u200F.jpg");
+    QTest::newRow("the pattern's own characters untouched")
+        << QString::fromUtf16(u"x\u202Ey.jpg") << kPosix << h24 << 0 << kAfternoon << ""
+        << QString::fromUtf16(u"x\u202Ey.jpg");
+    // A title does not hide the picture; a pattern may.
+    QTest::newRow("title .bashrc") << "%title%.jpg" << kPosix << h24 << 0 << kAfternoon
+                                   << ".bashrc" << "-bashrc.jpg";
+    QTest::newRow("title a dot") << "%title%.jpg" << kPosix << h24 << 0 << kAfternoon << "."
+                                 << "-.jpg";
+    QTest::newRow("title empty") << "/pics/%title%.jpg" << kPosix << h24 << 0 << kAfternoon << ""
+                                 << "/pics/-.jpg";
+    QTest::newRow("title dot inside") << "%counter%%title%" << kPosix << h24 << 4 << kAfternoon
+                                      << ".x" << "4.x";
+    QTest::newRow("hidden by the pattern") << ".%title%.jpg" << kPosix << h24 << 0 << kAfternoon
+                                           << ".x" << "..x.jpg";
     // clang-format on
+}
+
+// A name part longer than 255 bytes cannot be made: the title gives way at
+// a character boundary, the pattern's own text stays.
+void TestFileNamePattern::longTitlesAreCut_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("expected");
+    const QString family =
+        QString::fromUtf16(u"\U0001F468\u200D\U0001F469\u200D\U0001F467"); // 18 bytes
+    // clang-format off
+    QTest::newRow("300 ASCII characters")
+        << "/pics/%title%.jpg" << QString(300, u'a') << "/pics/" + QString(251, u'a') + ".jpg";
+    QTest::newRow("86 CJK characters")
+        << "%title%.jpg" << QString(86, QChar(0x6771)) << QString(83, QChar(0x6771)) + ".jpg";
+    QTest::newRow("an emoji sequence is not split")
+        << "%title%.jpg" << QString(240, u'a') + family + family << QString(240, u'a') + ".jpg";
+    QTest::newRow("a combining sequence is not split")
+        << "%title%.jpg" << QString(250, u'a') + QString::fromUtf16(u"e\u0301xyz")
+        << QString(250, u'a') + ".jpg";
+    QTest::newRow("a surrogate pair is not split")
+        << "%title%.jpg" << QString(250, u'a') + QString::fromUtf16(u"\U0001F3A5")
+        << QString(250, u'a') + ".jpg";
+    QTest::newRow("every occurrence gives way")
+        << "%title%-%counter%-%title%.jpg" << QString(200, u'b')
+        << QString(124, u'b') + "-7-" + QString(124, u'b') + ".jpg";
+    QTest::newRow("a pattern too long by itself")
+        << QString(260, u'x') + "%title%.jpg" << "t" << QString(260, u'x') + "t.jpg";
+    QTest::newRow("a title that fits") << "%title%.jpg" << QString(251, u'a')
+                                       << QString(251, u'a') + ".jpg";
+    // clang-format on
+}
+
+void TestFileNamePattern::longTitlesAreCut()
+{
+    QFETCH(QString, pattern);
+    QFETCH(QString, title);
+    QFETCH(QString, expected);
+    const QString result = expandFileNamePattern(
+        pattern, 7, [] { return kAfternoon; }, [&] { return title; }, LocaleFormats(),
+        kPosixPathDelimiters);
+    QCOMPARE(result, expected);
 }
 
 void TestFileNamePattern::expands()

@@ -383,6 +383,8 @@ private slots:
         QTest::newRow("relative name, folder does not exist")
             << QStringLiteral("missing/pic.jpg") << dir + "/missing/pic.jpg" << ENOENT << true;
         QTest::newRow("name is a folder") << dir << dir << EISDIR << false;
+        // The message shows the name that was tried, its "/" included.
+        QTest::newRow("name ends in a slash") << dir + "/sub/" << dir + "/sub/" << EISDIR << false;
         // Cut at the NUL, the name would create "a" in the folder instead.
         const QString withNul = dir + QStringLiteral("/a") + QChar(0) + QStringLiteral("b.jpg");
         QTest::newRow("name with a NUL character") << withNul << withNul << EINVAL << false;
@@ -417,8 +419,9 @@ private slots:
                 QSKIP("no writable sysfs at /sys");
         }
 
-        const QStringList before =
-            QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries);
+        // Hidden entries too: a temporary file left behind would be one.
+        const QDir::Filters all = QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden;
+        const QStringList before = QDir(m_dir.path()).entryList(all);
         const QString cwd = QDir::currentPath();
         if (relative)
             QVERIFY(QDir::setCurrent(m_dir.path()));
@@ -434,45 +437,50 @@ private slots:
         QCOMPARE(raised.kind, QStringLiteral("EFCreateError"));
         QCOMPARE(raised.message,
                  QStringLiteral("Cannot create file \"%1\". %2").arg(fullPath, systemText(error)));
-        QCOMPARE(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), before);
+        QCOMPARE(QDir(m_dir.path()).entryList(all), before);
         QVERIFY(!QFileInfo::exists(m_dir.filePath(QStringLiteral("missing"))));
         QVERIFY(!QFileInfo::exists(locked + "/pic.jpg"));
     }
 
-    void oversizedPictureLeavesAnEmptyFile_data()
+    void oversizedPictureLeavesTheOldFile_data()
     {
         QTest::addColumn<QImage>("image");
         QTest::newRow("65501 wide") << QImage(65501, 1, QImage::Format_RGB32);
         QTest::newRow("65501 high") << QImage(2, 65501, QImage::Format_RGB16);
     }
 
-    void oversizedPictureLeavesAnEmptyFile()
+    void oversizedPictureLeavesTheOldFile()
     {
         QFETCH(QImage, image);
         image.fill(Qt::gray);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("keep.jpg"));
+        QVERIFY(writeJunk(path, 100));
         TJPEGImage jpeg;
         jpeg.Assign(image);
-        const QString path = freshPath();
-        QVERIFY(writeJunk(path, 100));
         const Raised raised = raisedBy([&] { jpeg.SaveToFile(path); });
         QCOMPARE(raised.kind, QStringLiteral("EJPEG"));
         QCOMPARE(raised.message, QStringLiteral("JPEG error #41"));
-        QCOMPARE(QFileInfo(path).size(), 0);
+        QCOMPARE(*readWholeFile(path), QByteArray(100, 'x'));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden),
+                 QStringList{QStringLiteral("keep.jpg")});
         // The failed encoding left nothing behind to be written as a picture.
         const Raised again = raisedBy([&] { jpeg.SaveToFile(path); });
         QCOMPARE(again.message, QStringLiteral("JPEG error #41"));
     }
 
-    void fullDiskIsReported()
+    // A device at the name is never opened: /dev/full would take the
+    // picture and fail, another device would swallow it.
+    void deviceIsNeverWritten()
     {
         if (!QFileInfo::exists(QStringLiteral("/dev/full")))
             QSKIP("no /dev/full");
         TJPEGImage jpeg;
         jpeg.Assign(noise(64, 64));
         const Raised raised = raisedBy([&] { jpeg.SaveToFile(QStringLiteral("/dev/full")); });
-        QCOMPARE(raised.kind, QStringLiteral("EWriteError"));
+        QCOMPARE(raised.kind, QStringLiteral("EFCreateError"));
         QCOMPARE(raised.message,
-                 QStringLiteral("Cannot write file \"/dev/full\". %1").arg(systemText(ENOSPC)));
+                 QStringLiteral("Cannot create file \"/dev/full\". Not a regular file"));
     }
 };
 

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,7 +19,8 @@ class TestSaveLocationForm : public QObject {
 private slots:
     void folderDialog_data();
     void folderDialog();
-    void label5FollowsWhileTheDialogIsOpen();
+    void ticksWhileTheDialogIsOpen_data();
+    void ticksWhileTheDialogIsOpen();
     void browseOpens_data();
     void browseOpens();
 };
@@ -56,22 +58,46 @@ void TestSaveLocationForm::folderDialog()
     QVERIFY(f.errors.messages.isEmpty());
 }
 
-void TestSaveLocationForm::label5FollowsWhileTheDialogIsOpen()
+// While the dialog is open the field and Label5 show the name part alone,
+// and a run goes on writing where the whole pattern says.
+void TestSaveLocationForm::ticksWhileTheDialogIsOpen_data()
 {
+    QTest::addColumn<bool>("confirm");
+    QTest::newRow("confirmed") << true;
+    QTest::newRow("cancelled") << false;
+}
+
+void TestSaveLocationForm::ticksWhileTheDialogIsOpen()
+{
+    QFETCH(bool, confirm);
     FormFixture f;
-    QTemporaryDir dir;
+    QTemporaryDir dir, chosen, current;
+    const QString cwd = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(current.path()));
+    const auto back = qScopeGuard([&] { QDir::setCurrent(cwd); });
     TDirectoryEdit *field = f.form->FileNameEdit;
     field->setText(dir.path() + QStringLiteral("/shot%counter%.jpg"));
-    QString shownWhileOpen, startFolder;
+    QString shownWhileOpen, fieldWhileOpen, startFolder;
     field->FolderDialog = [&](QWidget *, const QString &, const QString &start) {
-        shownWhileOpen = f.form->Label5->text();
         startFolder = start;
-        return std::optional<QString>(dir.path());
+        f.form->PictureTimerTimer();
+        shownWhileOpen = f.form->Label5->text();
+        fieldWhileOpen = field->text();
+        return confirm ? std::optional<QString>(chosen.path()) : std::nullopt;
     };
     field->ButtonClick();
-    QCOMPARE(shownWhileOpen, QStringLiteral("shot0.jpg"));
+    QCOMPARE(fieldWhileOpen, QStringLiteral("shot%counter%.jpg"));
+    QCOMPARE(shownWhileOpen, QStringLiteral("shot1.jpg"));
     QCOMPARE(startFolder, QFileInfo(dir.path()).canonicalFilePath()); // the pattern's folder
-    QCOMPARE(f.form->Label5->text(), dir.path() + QStringLiteral("/shot0.jpg"));
+    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("shot1.jpg"))));
+    QVERIFY(QDir(current.path()).isEmpty());
+
+    const QString folder = confirm ? chosen.path() : dir.path();
+    QCOMPARE(f.form->Label5->text(), folder + QStringLiteral("/shot1.jpg"));
+    f.form->PictureTimerTimer();
+    QVERIFY(QFileInfo::exists(folder + QStringLiteral("/shot2.jpg")));
+    QVERIFY(QDir(current.path()).isEmpty());
+    QVERIFY(f.errors.messages.isEmpty());
 }
 
 void TestSaveLocationForm::browseOpens_data()
