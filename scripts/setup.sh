@@ -13,9 +13,12 @@ shift || true
 
 PACKAGES=(
     cmake ninja-build g++
-    qt6-base-dev qt6-webengine-dev libgl-dev
+    qt6-base-dev qt6-webengine-dev libgl-dev qt6-qpa-plugins
+    pkg-config libxcb1-dev
     libjpeg62-turbo-dev
     fonts-dejavu-core
+    # tests of what the window system shows: their own X server, and xprop
+    xvfb x11-utils
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }

@@ -16,18 +16,24 @@
 
 namespace framelog {
 
-int runApplication(int argc, char *argv[])
+void setUpApplication()
 {
-#ifdef FRAMELOG_HAS_BROWSER
-    WebEngineBrowser::prepareEnvironment();
-    QApplication app(argc, argv);
+    // No display name: Qt would append it to every window's title. Boxes
+    // without a caption fall back to the application's name.
     QApplication::setApplicationName(kApplicationTitle);
-    QApplication::setApplicationDisplayName(kApplicationTitle);
     QApplication::setWindowIcon(applicationIcon());
     // Closing the main window ends the program, whatever else is open
     // (the preview, a popup).
     QApplication::setQuitOnLastWindowClosed(false);
     ErrorBox::setDefaultPresenter(showErrorMessageBox);
+}
+
+int runApplication(int argc, char *argv[])
+{
+#ifdef FRAMELOG_HAS_BROWSER
+    WebEngineBrowser::prepareEnvironment();
+    QApplication app(argc, argv);
+    setUpApplication();
 
     std::unique_ptr<TMainForm> mainForm;
     try {
