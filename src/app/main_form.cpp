@@ -451,7 +451,8 @@ namespace {
 // widget on it, and never consumes a press.
 class AddressBarPresses : public QObject {
 public:
-    explicit AddressBarPresses(TMainForm *form) : QObject(form), m_form(form)
+    explicit AddressBarPresses(TMainForm *form)
+        : QObject(form), m_form(form), m_field(form->AddressComboBoxItem)
     {
         QToolBar *bar = form->AddressToolbar;
         bar->installEventFilter(this);
@@ -462,18 +463,21 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (!watched->isWidgetType())
+        // Focus changes also come while the window is taken down: nothing of
+        // it but the field (watched over) is touched before a press.
+        if ((event->type() != QEvent::MouseButtonPress && event->type() != QEvent::FocusIn) ||
+            !watched->isWidgetType() || !m_field)
             return false;
-        TAddressComboBox *field = m_form->AddressComboBoxItem;
+        TAddressComboBox *field = m_field;
         // A click into the field gives it the focus, and that begins an edit,
         // before the press itself arrives: that press came while no edit was
         // open.
-        if (event->type() == QEvent::FocusIn &&
-            static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason &&
-            (watched == field || field->isAncestorOf(static_cast<QWidget *>(watched))))
-            m_focusedByPress = !field->isEditing();
-        if (event->type() != QEvent::MouseButtonPress)
+        if (event->type() == QEvent::FocusIn) {
+            if (static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason &&
+                (watched == field || field->isAncestorOf(static_cast<QWidget *>(watched))))
+                m_focusedByPress = !field->isEditing();
             return false;
+        }
         const bool editOpenBefore = field->isEditing() && !m_focusedByPress;
         m_focusedByPress = false;
         auto *widget = static_cast<QWidget *>(watched);
@@ -499,6 +503,7 @@ protected:
 
 private:
     TMainForm *m_form;
+    QPointer<TAddressComboBox> m_field;
     bool m_focusedByPress = false;
 };
 

@@ -16,6 +16,7 @@ namespace {
 
 const QString kPlaceholder = QStringLiteral("[*]");
 const QString kEscapedPlaceholder = QStringLiteral("[*][*]");
+const QString kKeeperName = QStringLiteral("framelogEmptyTitleKeeper");
 
 #ifdef FRAMELOG_X11_TITLE
 xcb_atom_t atom(xcb_connection_t *connection, const char *name)
@@ -60,7 +61,7 @@ class EmptyTitleKeeper : public QObject {
 public:
     explicit EmptyTitleKeeper(QWidget *window) : QObject(window), m_window(window)
     {
-        setObjectName(QStringLiteral("framelogEmptyTitleKeeper"));
+        setObjectName(kKeeperName);
         window->installEventFilter(this);
     }
 
@@ -86,7 +87,7 @@ void setShownWindowTitle(QWidget *window, const QString &title)
     window->setWindowTitle(escaped);
     if (!title.isEmpty())
         return;
-    if (!window->findChild<EmptyTitleKeeper *>(QString(), Qt::FindDirectChildrenOnly))
+    if (!window->findChild<QObject *>(kKeeperName, Qt::FindDirectChildrenOnly))
         new EmptyTitleKeeper(window);
     clearNativeTitle(window);
 }
