@@ -59,9 +59,13 @@ bool bypassesProxy(const QUrl &url)
 
 bool refuseRequest(const RequestFacts &request, OfflineState offline)
 {
-    const QUrl &url = request.url;
-    if (url.isLocalFile())
+    if (request.url.isLocalFile())
         return refuseLocalFile(request);
+    return refuseWhileOffline(request.url, offline);
+}
+
+bool refuseWhileOffline(const QUrl &url, OfflineState offline)
+{
     const QString scheme = url.scheme().toLower();
     if (offline == OfflineState::Online || !isNetworkScheme(scheme))
         return false;

@@ -42,6 +42,8 @@ enum class OfflineState {
 //   could script it). Folders and files are compared after links are
 //   resolved.
 bool refuseRequest(const RequestFacts &request, OfflineState offline);
+// The first part alone, for requests that no page makes (a service worker's).
+bool refuseWhileOffline(const QUrl &url, OfflineState offline);
 
 // A network address that Chromium never sends through a proxy.
 bool bypassesProxy(const QUrl &url);

@@ -65,6 +65,28 @@ QString jsString(const QString &text)
 
 } // namespace
 
+namespace {
+
+// What no page makes (a service worker's fetches) meets only the offline
+// rule; each page's own interceptor sees the rest.
+class OfflineRules : public QWebEngineUrlRequestInterceptor {
+public:
+    explicit OfflineRules(WebEngineBrowser *owner)
+        : QWebEngineUrlRequestInterceptor(owner), m_owner(owner)
+    {
+    }
+    void interceptRequest(QWebEngineUrlRequestInfo &info) override
+    {
+        if (refuseWhileOffline(info.requestUrl(), m_owner->offlineState()))
+            info.block(true);
+    }
+
+private:
+    WebEngineBrowser *m_owner;
+};
+
+} // namespace
+
 class WebEngineBrowser::Page : public QWebEnginePage {
 public:
     // `opener` is the page that opened this one, for a popup.
@@ -278,6 +300,7 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
     initFramelogResources();
     gateCarriesPages();
     m_profile = new QWebEngineProfile(this); // off the record: nothing on disk
+    m_profile->setUrlRequestInterceptor(new OfflineRules(this));
 
     m_view = new QWebEngineView;
     m_view->setObjectName(QStringLiteral("WebBrowser"));
