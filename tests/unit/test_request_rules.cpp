@@ -1,6 +1,5 @@
 // What the browser lets a page load: nothing past the offline gate while
 // offline, and no local file that a page reads without it being part of it.
-// And where a popup goes on the screen.
 #include "browse/request_rules.h"
 
 #include <QDir>
@@ -26,8 +25,6 @@ private slots:
     void localFiles();
     void offline_data();
     void offline();
-    void keepOnScreen_data();
-    void keepOnScreen();
 
 private:
     QUrl file(const QString &path) const { return QUrl::fromLocalFile(m_root.filePath(path)); }
@@ -134,25 +131,6 @@ void TestRequestRules::offline()
     request.firstParty = request.url;
     request.mainFrame = true;
     QCOMPARE(refuseRequest(request, state), refused);
-}
-
-void TestRequestRules::keepOnScreen_data()
-{
-    QTest::addColumn<QRect>("wanted");
-    QTest::addColumn<QRect>("placed");
-    QTest::newRow("fits") << QRect(10, 60, 300, 200) << QRect(10, 60, 300, 200);
-    QTest::newRow("past the right and bottom")
-        << QRect(5000, 5000, 300, 200) << QRect(724, 568, 300, 200);
-    QTest::newRow("above and left") << QRect(-50, -10, 300, 200) << QRect(0, 40, 300, 200);
-    QTest::newRow("larger than the screen") << QRect(0, 0, 3000, 3000) << QRect(0, 40, 1024, 728);
-}
-
-void TestRequestRules::keepOnScreen()
-{
-    QFETCH(QRect, wanted);
-    QFETCH(QRect, placed);
-    // A screen of 1024 x 768 with a panel of 40 along the top.
-    QCOMPARE(framelog::keepOnScreen(wanted, QRect(0, 40, 1024, 728)), placed);
 }
 
 QTEST_MAIN(TestRequestRules)
