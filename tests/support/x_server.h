@@ -19,9 +19,11 @@ public:
     bool start()
     {
         // Xvfb picks a free display and writes its number to standard output.
+        // It ends once its last client has gone, so a test that dies leaves no
+        // server behind.
         m_process.start(QStringLiteral("Xvfb"),
-                        {QStringLiteral("-displayfd"), QStringLiteral("1"),
-                         QStringLiteral("-screen"), QStringLiteral("0"),
+                        {QStringLiteral("-terminate"), QStringLiteral("-displayfd"),
+                         QStringLiteral("1"), QStringLiteral("-screen"), QStringLiteral("0"),
                          QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                          QStringLiteral("tcp")});
         if (!m_process.waitForStarted(10000)) {
