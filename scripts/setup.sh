@@ -13,13 +13,15 @@ shift || true
 
 PACKAGES=(
     cmake ninja-build g++
-    qt6-base-dev qt6-declarative-dev qt6-webengine-dev libgl-dev
+    qt6-base-dev qt6-declarative-dev qt6-webengine-dev libgl-dev qt6-qpa-plugins
+    pkg-config libxcb1-dev
     libjpeg62-turbo-dev
     fonts-dejavu-core
     desktop-file-utils appstream groff-base
     dpkg-dev file
-    # tests and benchmarks on an X server of their own, OpenGL through Mesa
-    xvfb xauth libgl1-mesa-dri
+    # tests and benchmarks on an X server of their own (xprop reads what the
+    # window manager sees), OpenGL through Mesa
+    xvfb xauth x11-utils libgl1-mesa-dri
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }

@@ -19,6 +19,18 @@
 
 namespace framelog {
 
+void setUpApplication()
+{
+    // No display name: Qt would append it to every window's title. Boxes
+    // without a caption fall back to the application's name.
+    QApplication::setApplicationName(kApplicationTitle);
+    QApplication::setWindowIcon(applicationIcon());
+    // Closing the main window ends the program, whatever else is open
+    // (the preview, a popup).
+    QApplication::setQuitOnLastWindowClosed(false);
+    ErrorBox::setDefaultPresenter(showErrorMessageBox);
+}
+
 #ifdef FRAMELOG_HAS_BROWSER
 namespace {
 
@@ -92,13 +104,7 @@ int runApplication(int argc, char *argv[])
             return 2;
         }
     }
-    QApplication::setApplicationName(kApplicationTitle);
-    QApplication::setApplicationDisplayName(kApplicationTitle);
-    QApplication::setWindowIcon(applicationIcon());
-    // Closing the main window ends the program, whatever else is open
-    // (the preview, a popup).
-    QApplication::setQuitOnLastWindowClosed(false);
-    ErrorBox::setDefaultPresenter(showErrorMessageBox);
+    setUpApplication();
 
     // How the browser is drawn is settled before its first object exists.
     WebEngineBrowser::setUpDrawingPath();

@@ -6,4 +6,8 @@ namespace framelog {
 // hidden preview window; returns the exit code once the window is closed.
 int runApplication(int argc, char *argv[]);
 
+// What the program sets on the application once it exists: its name, icon,
+// error box, and that closing the main window ends it.
+void setUpApplication();
+
 } // namespace framelog

@@ -17,15 +17,18 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDockWidget>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QScrollArea>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
@@ -133,8 +136,10 @@ void TMainForm::setPreviewForm(TPreviewForm *preview)
     if (m_preview) {
         // Closing the window only unchecks the item: no click, no capture.
         m_preview->OnClose = [self = QPointer<TMainForm>(this)] {
-            if (self)
+            if (self) {
+                const QSignalBlocker quiet(self->ViewPreviewTBXItem);
                 self->ViewPreviewTBXItem->setChecked(false);
+            }
         };
     }
 }
@@ -148,6 +153,7 @@ void TMainForm::createImageLists()
 void TMainForm::createMenus()
 {
     TBXToolbar1 = named(new QMenuBar(this), "TBXToolbar1");
+    TBXToolbar1->setAccessibleName(tr("Menu bar"));
     setMenuBar(TBXToolbar1);
 
     FileMenu = named(TBXToolbar1->addMenu(tr("&File")), "FileMenu");
@@ -239,6 +245,7 @@ void TMainForm::createToolbars()
     for (const char *entry : {"line 1", "the line 2", "this is line 3"})
         AddressComboBoxItem->appendItem(QLatin1String(entry));
     AddressComboBoxItem->setAccessibleName(tr("Address"));
+    AddressComboBoxItem->lineEdit()->setAccessibleName(tr("Address"));
     TBXLabelItem1->setBuddy(AddressComboBoxItem);
     AddressToolbar->addWidget(AddressComboBoxItem);
     GoTBXItem = item(this, "GoTBXItem", tr("Go"), GoButtonImages[0]);
@@ -269,6 +276,10 @@ void TMainForm::createSettingsPanel()
     SettingsPageScroller->setWidgetResizable(true);
     SettingsPageScroller->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     SettingsPageScroller->setFrameShape(QFrame::NoFrame);
+    // Tab goes through the controls, and the scroller follows the focus; as a
+    // stop of its own it would be a nameless pane.
+    SettingsPageScroller->setFocusPolicy(Qt::NoFocus);
+    SettingsPageScroller->setAccessibleName(tr("Settings"));
 
     auto *content = named(new QWidget, "SettingsContent");
     auto *column = new QVBoxLayout(content);
@@ -324,7 +335,11 @@ void TMainForm::createSettingsPanel()
     TBXToolbar2 = named(new QWidget, "TBXToolbar2");
     TBXSpinEditItem1 = named(new TTBXSpinEditItem(TBXToolbar2), "TBXSpinEditItem1");
     setUpIntervalField(TBXSpinEditItem1, 2, 1.0L, 0.167L, 1440.0L, QStringLiteral("min"), 45.0L);
-    TBXSpinEditItem1->setAccessibleName(tr("Reload every"));
+    // Named by the check box beside it, which switches it; the label above is
+    // the other field's buddy.
+    TBXSpinEditItem1->setAccessibleLabel(TBXCheckBox1);
+    TBXSpinEditItem2->setAccessibleDescription(tr("Interval in seconds"));
+    TBXSpinEditItem1->setAccessibleDescription(tr("Interval in minutes"));
     for (auto [host, field] :
          {std::pair{TBXToolbar3, TBXSpinEditItem2}, std::pair{TBXToolbar2, TBXSpinEditItem1}}) {
         auto *hostLayout = new QHBoxLayout(host);
@@ -364,8 +379,11 @@ void TMainForm::createStatusBar()
     StatusBar = named(new QStatusBar(this), "StatusBar");
     StatusBar->setSizeGripEnabled(true);
     setStatusBar(StatusBar);
+    StatusBar->setAccessibleName(tr("Status bar"));
+    // Panel 0 reads as its text; the description says what it is.
     StatusPanel0 = named(new ElidedLabel, "StatusPanel0");
     StatusPanel0->setFullText(tr("Done"));
+    StatusPanel0->setAccessibleDescription(tr("Status"));
     StatusBar->addWidget(StatusPanel0, 1);
     ProgressBar = named(new TProgressBar, "ProgressBar");
     ProgressBar->setRange(0, 100);
@@ -377,6 +395,7 @@ void TMainForm::createStatusBar()
     StatusPanel2 = named(new QLabel, "StatusPanel2");
     StatusPanel2->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StatusPanel2->setFixedWidth(50);
+    StatusPanel2->setAccessibleName(tr("Empty status panel"));
     StatusBar->addPermanentWidget(StatusPanel2);
 
     TBXVisibilityToggleItem1 = item(this, "TBXVisibilityToggleItem1", tr("&Statusbar"));
@@ -408,6 +427,8 @@ void TMainForm::createBrowserArea()
     stack->addWidget(SelectAreaPanel, 0, 0);
     stack->addWidget(WebBrowser->widget(), 0, 0);
     WebBrowser->widget()->setObjectName(QStringLiteral("WebBrowser"));
+    if (WebBrowser->widget()->accessibleName().isEmpty())
+        WebBrowser->widget()->setAccessibleName(tr("Web page"));
     SelectAreaPanel->lower();
     WebBrowser->widget()->raise();
     setCentralWidget(BrowserArea);
@@ -430,7 +451,8 @@ namespace {
 // widget on it, and never consumes a press.
 class AddressBarPresses : public QObject {
 public:
-    explicit AddressBarPresses(TMainForm *form) : QObject(form), m_form(form)
+    explicit AddressBarPresses(TMainForm *form)
+        : QObject(form), m_form(form), m_field(form->AddressComboBoxItem)
     {
         QToolBar *bar = form->AddressToolbar;
         bar->installEventFilter(this);
@@ -441,13 +463,27 @@ public:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
-        if (event->type() != QEvent::MouseButtonPress || !watched->isWidgetType())
+        // Focus changes also come while the window is taken down: nothing of
+        // it but the field (watched over) is touched before a press.
+        if ((event->type() != QEvent::MouseButtonPress && event->type() != QEvent::FocusIn) ||
+            !watched->isWidgetType() || !m_field)
             return false;
+        TAddressComboBox *field = m_field;
+        // A click into the field gives it the focus, and that begins an edit,
+        // before the press itself arrives: that press came while no edit was
+        // open.
+        if (event->type() == QEvent::FocusIn) {
+            if (static_cast<QFocusEvent *>(event)->reason() == Qt::MouseFocusReason &&
+                (watched == field || field->isAncestorOf(static_cast<QWidget *>(watched))))
+                m_focusedByPress = !field->isEditing();
+            return false;
+        }
+        const bool editOpenBefore = field->isEditing() && !m_focusedByPress;
+        m_focusedByPress = false;
         auto *widget = static_cast<QWidget *>(watched);
         auto *press = static_cast<QMouseEvent *>(event);
         const QPoint pos = press->position().toPoint();
         QToolBar *bar = m_form->AddressToolbar;
-        TAddressComboBox *field = m_form->AddressComboBoxItem;
         // The drop-down list and the overflow menu are windows of their own.
         if (widget->window() != bar->window())
             return false;
@@ -456,7 +492,7 @@ protected:
         if (widget->childAt(pos))
             return false;
         // Inside an open edit a press belongs to the typing.
-        if (field->isEditing() && (widget == field || field->isAncestorOf(widget)))
+        if (editOpenBefore && (widget == field || field->isAncestorOf(widget)))
             return false;
         const QPoint at = widget->mapTo(bar, pos);
         guarded([&] {
@@ -467,14 +503,22 @@ protected:
 
 private:
     TMainForm *m_form;
+    QPointer<TAddressComboBox> m_field;
+    bool m_focusedByPress = false;
 };
 
 } // namespace
 
 void TMainForm::connectHandlers()
 {
+    // A checkable item's handler follows its check state: a click toggles it,
+    // and so does assistive technology's "Toggle", which emits no trigger.
+    // Where the window itself changes the state, it blocks the signal.
     auto click = [this](QAction *action, void (TMainForm::*handler)()) {
-        on(action, &QAction::triggered, this, [this, handler](bool) { (this->*handler)(); });
+        if (action->isCheckable())
+            on(action, &QAction::toggled, this, [this, handler](bool) { (this->*handler)(); });
+        else
+            on(action, &QAction::triggered, this, [this, handler](bool) { (this->*handler)(); });
     };
     click(TBXItem2, &TMainForm::TBXItem2Click);
     click(TBXItem3, &TMainForm::TBXItem3Click);

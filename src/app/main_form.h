@@ -219,6 +219,11 @@ public:
     void FileNameEditAfterDialog(QString &name, bool &action);
     void TBXItem1Click();
 
+    // No context menu on the menu bar, the toolbars or the Settings panel's
+    // title: it would show the closed panel again. The toolbars stay
+    // switchable from View > Toolbars.
+    QMenu *createPopupMenu() override { return nullptr; }
+
 signals:
     // The user closed the window: the program ends.
     void closed();

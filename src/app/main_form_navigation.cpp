@@ -7,6 +7,7 @@
 #include "core/error_guard.h"
 #include "ui/elided_label.h"
 #include "ui/progress_bar.h"
+#include "ui/window_title.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -99,7 +100,7 @@ void TMainForm::FormKeyUp(int key, Qt::KeyboardModifiers)
 
 void TMainForm::AddressToolbarMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
 {
-    setWindowTitle(AddressComboBoxItem->Text());
+    setShownWindowTitle(this, AddressComboBoxItem->Text());
 }
 
 void TMainForm::WebBrowserStatusTextChange(const QString &text)
@@ -117,7 +118,7 @@ void TMainForm::WebBrowserProgressChange(int progress, int progressMax)
 void TMainForm::WebBrowserNavigateComplete2(const QString &url)
 {
     const QString name = WebBrowser->LocationName();
-    setWindowTitle(QLatin1Char('[') + name + QStringLiteral("] - ") + kApplicationTitle);
+    setShownWindowTitle(this, QLatin1Char('[') + name + QStringLiteral("] - ") + kApplicationTitle);
     AddressComboBoxItem->setText(url);
     if (!AddressComboBoxItem->containsItem(url))
         AddressComboBoxItem->appendItem(url);

@@ -21,6 +21,16 @@ bool isEnterKey(int key)
     return key == Qt::Key_Return || key == Qt::Key_Enter;
 }
 
+// Case folding code point by code point, as QString::compare does without
+// regard to case: two texts compare equal so exactly when their folds do.
+QString folded(const QString &text)
+{
+    QList<uint> points = text.toUcs4();
+    for (uint &point : points)
+        point = QChar::toCaseFolded(char32_t(point));
+    return QString::fromUcs4(reinterpret_cast<const char32_t *>(points.constData()), points.size());
+}
+
 bool isTabCommit(const QKeyEvent *k)
 {
     // Ctrl+Tab and Alt+Tab belong to the window, as they do for QWidget.
@@ -39,8 +49,21 @@ TAddressComboBox::TAddressComboBox(QWidget *parent) : QComboBox(parent)
     // completion is done here so the committed text stays ours alone.
     setCompleter(nullptr);
 
+    lineEdit()->installEventFilter(this);
     connect(lineEdit(), &QLineEdit::textEdited, this, &TAddressComboBox::textEditedByUser);
     connect(this, &QComboBox::activated, this, &TAddressComboBox::entryChosen);
+
+    QAbstractItemModel *list = model();
+    const auto stale = [this] {
+        if (!m_appending)
+            m_indexStale = true;
+    };
+    connect(list, &QAbstractItemModel::rowsInserted, this, stale);
+    connect(list, &QAbstractItemModel::rowsRemoved, this, stale);
+    connect(list, &QAbstractItemModel::rowsMoved, this, stale);
+    connect(list, &QAbstractItemModel::dataChanged, this, stale);
+    connect(list, &QAbstractItemModel::modelReset, this, stale);
+    connect(list, &QAbstractItemModel::layoutChanged, this, stale);
 }
 
 void TAddressComboBox::setText(const QString &text)
@@ -75,7 +98,10 @@ void TAddressComboBox::appendItem(const QString &text)
         // The first entry of an empty list becomes current, and QComboBox then
         // writes it into the line edit; nobody may hear of that.
         const QSignalBlocker quiet(this);
+        ensureIndex();
+        const QScopedValueRollback appending(m_appending, true);
         addItem(text);
+        indexEntry(text, count() - 1);
     }
     if (!m_editing) {
         showCommitted();
@@ -94,11 +120,30 @@ void TAddressComboBox::appendItem(const QString &text)
 
 bool TAddressComboBox::containsItem(const QString &text, Qt::CaseSensitivity cs) const
 {
-    for (int i = 0; i < count(); ++i) {
-        if (QString::compare(itemText(i), text, cs) == 0)
-            return true;
-    }
-    return false;
+    ensureIndex();
+    return cs == Qt::CaseSensitive ? m_exactIndex.contains(text)
+                                   : m_foldedIndex.contains(folded(text));
+}
+
+void TAddressComboBox::indexEntry(const QString &text, int row)
+{
+    if (!m_exactIndex.contains(text))
+        m_exactIndex.insert(text, row);
+    const QString key = folded(text);
+    if (!m_foldedIndex.contains(key))
+        m_foldedIndex.insert(key, row);
+}
+
+void TAddressComboBox::ensureIndex() const
+{
+    if (!m_indexStale)
+        return;
+    m_indexStale = false;
+    m_exactIndex.clear();
+    m_foldedIndex.clear();
+    auto *self = const_cast<TAddressComboBox *>(this);
+    for (int i = 0; i < count(); ++i)
+        self->indexEntry(itemText(i), i);
 }
 
 void TAddressComboBox::setEditWidth(int width)
@@ -135,6 +180,16 @@ bool TAddressComboBox::event(QEvent *e)
     return QComboBox::event(e);
 }
 
+bool TAddressComboBox::eventFilter(QObject *watched, QEvent *e)
+{
+    // A click into the text of the field that has the focus already (it may
+    // have it from the start) is the user coming to it all the same.
+    if (watched == lineEdit() && e->type() == QEvent::MouseButtonPress && hasFocus() &&
+        !m_editing && isEnabled())
+        beginEdit();
+    return QComboBox::eventFilter(watched, e);
+}
+
 void TAddressComboBox::keyPressEvent(QKeyEvent *e)
 {
     if (isEnterKey(e->key())) {
@@ -168,6 +223,25 @@ void TAddressComboBox::keyReleaseEvent(QKeyEvent *e)
         e->ignore();
 }
 
+void TAddressComboBox::focusInEvent(QFocusEvent *e)
+{
+    QComboBox::focusInEvent(e);
+    // The user comes to the field: that begins the edit, so Enter at once goes
+    // to the address it holds. The focus given back by a closed popup or a
+    // window becoming active again is no such start.
+    switch (e->reason()) {
+    case Qt::MouseFocusReason:
+    case Qt::TabFocusReason:
+    case Qt::BacktabFocusReason:
+    case Qt::ShortcutFocusReason:
+        if (!m_editing && isEnabled())
+            beginEdit();
+        break;
+    default:
+        break;
+    }
+}
+
 void TAddressComboBox::focusOutEvent(QFocusEvent *e)
 {
     // Opening a popup (our own drop-down list, a menu) does not end the edit;
@@ -194,14 +268,17 @@ void TAddressComboBox::textEditedByUser(const QString &text)
 {
     if (m_completing)
         return;
-    if (!m_editing) {
-        m_editing = true;
-        report(OnBeginEdit);
-        if (!m_editing) // the handler ended it (e.g. an error box took the focus)
-            return;
-    }
+    if (!m_editing && !beginEdit())
+        return;
     completeInline(text);
     report(OnChange);
+}
+
+bool TAddressComboBox::beginEdit()
+{
+    m_editing = true;
+    report(OnBeginEdit);
+    return m_editing; // the handler may end it (e.g. an error box took the focus)
 }
 
 void TAddressComboBox::completeInline(const QString &typed)
@@ -261,8 +338,9 @@ void TAddressComboBox::cancelEdit()
 
 int TAddressComboBox::indexOfCommitted() const
 {
-    const int exact = findText(m_text, Qt::MatchFixedString | Qt::MatchCaseSensitive);
-    return exact >= 0 ? exact : findText(m_text, Qt::MatchFixedString);
+    ensureIndex();
+    const auto exact = m_exactIndex.constFind(m_text);
+    return exact != m_exactIndex.cend() ? *exact : m_foldedIndex.value(folded(m_text), -1);
 }
 
 void TAddressComboBox::showCommitted()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QComboBox>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 
@@ -12,9 +13,13 @@ namespace framelog {
 // from what the user is typing.
 //
 // Committed text and edits
-//   Text() is what the field holds outside an edit. The first keystroke that
-//   changes the shown text begins an edit; from then on the line edit holds the
-//   typed characters while Text() keeps the text from before the edit.
+//   Text() is what the field holds outside an edit. An edit begins when the
+//   field takes the focus by a click or from the keyboard (Tab, Backtab, a
+//   shortcut), at a click into its text while it has the focus already, or
+//   else at the first keystroke that changes the shown text;
+//   from then on the line edit holds the typed characters while Text() keeps
+//   the text from before the edit. So a click into the field and Enter commit
+//   the text it holds.
 //   - Enter (Return or keypad Enter, any modifiers, so Shift+Enter too) or Tab
 //     (Shift+Tab too) commits: OnAcceptText is asked once, and if it accepts, the
 //     typed text becomes Text(). Either way the edit ends and the field shows
@@ -43,8 +48,9 @@ namespace framelog {
 //
 // Events (set by the window, all optional). Each runs inside guarded(): an
 // exception is shown in the error box and never reaches Qt's event loop.
-//   OnBeginEdit()   an edit begins (first user change of the shown text);
-//                   reported before the OnChange of that change.
+//   OnBeginEdit()   an edit begins (the focus comes by click or key, or the
+//                   first user change of the shown text, reported before the
+//                   OnChange of that change).
 //   OnAcceptText(newText, accept)
 //                   asked once per commit, with accept preset to true. The
 //                   commit happens only if accept is still true when it returns
@@ -90,6 +96,7 @@ public:
     // Leaves the typed text, cursor and selection of an open edit untouched.
     void appendItem(const QString &text);
     // Whole-string comparison; case is compared by Unicode case folding.
+    // Constant time: the list keeps an index of its entries.
     bool containsItem(const QString &text, Qt::CaseSensitivity cs = Qt::CaseInsensitive) const;
 
     // The field's whole width in pixels, drop-down button included (fixed
@@ -103,12 +110,16 @@ public:
 
 protected:
     bool event(QEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
     void keyPressEvent(QKeyEvent *e) override;
     void keyReleaseEvent(QKeyEvent *e) override;
+    void focusInEvent(QFocusEvent *e) override;
     void focusOutEvent(QFocusEvent *e) override;
     void changeEvent(QEvent *e) override;
 
 private:
+    // Returns false when the handler ended the edit at once.
+    bool beginEdit();
     void textEditedByUser(const QString &text);
     void entryChosen(int index);
     void commitEdit();
@@ -116,6 +127,10 @@ private:
     void showCommitted();
     void completeInline(const QString &typed);
     int indexOfCommitted() const;
+    // The index: each text's first entry, as written and case-folded. Rebuilt
+    // when the list is changed other than by appendItem().
+    void indexEntry(const QString &text, int row);
+    void ensureIndex() const;
     void report(const std::function<void()> &handler);
 
     QString m_text;
@@ -125,6 +140,10 @@ private:
     // a key press: inline completion only follows keys that add text.
     qsizetype m_keptLength = -1;
     int m_editWidth = -1;
+    mutable QHash<QString, int> m_exactIndex;
+    mutable QHash<QString, int> m_foldedIndex;
+    mutable bool m_indexStale = false;
+    bool m_appending = false;
 };
 
 } // namespace framelog

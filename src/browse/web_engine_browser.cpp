@@ -1,19 +1,32 @@
 #include "browse/web_engine_browser.h"
 
+#include "browse/offline_gate.h"
+#include "ui/window_title.h"
+
 #include <QCoreApplication>
 #include <QDir>
+#include <QGuiApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLineEdit>
+#include <QNetworkProxy>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
 #include <QQuickWidget>
 #include <QQuickWindow>
 #include <QSGRendererInterface>
+#include <QScreen>
+#include <QVBoxLayout>
 #include <QWebEngineHistory>
+#include <QWebEngineLoadingInfo>
+#include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
+#include <QWindow>
 
 #include <unistd.h>
 
@@ -26,49 +39,244 @@ static void initFramelogResources()
 
 namespace framelog {
 
-// Blocks every request that would leave the machine while offline is on;
-// file, qrc and data pages still load.
-class OfflineInterceptor : public QWebEngineUrlRequestInterceptor {
+namespace {
+
+// A popup that asks for no size gets this much room for its page.
+const QSize kDefaultPopupSize(640, 480);
+
+bool isHttp(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == u"http" || scheme == u"https";
+}
+
+// Whether the engine was told to use a proxy of its own, which it would use
+// instead of the application's.
+bool engineHasOwnProxy()
+{
+    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    for (const char *flag :
+         {"--proxy-server", "--no-proxy-server", "--proxy-pac-url", "--proxy-auto-detect"}) {
+        if (flags.contains(flag))
+            return true;
+    }
+    return false;
+}
+
+QString jsString(const QString &text)
+{
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(array.mid(1, array.size() - 2));
+}
+
+} // namespace
+
+namespace {
+
+// What no page makes (a service worker's fetches) meets only the offline
+// rule; each page's own interceptor sees the rest.
+class OfflineRules : public QWebEngineUrlRequestInterceptor {
 public:
-    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+    explicit OfflineRules(WebEngineBrowser *owner)
+        : QWebEngineUrlRequestInterceptor(owner), m_owner(owner)
+    {
+    }
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
-        if (!offline)
-            return;
-        const QString scheme = info.requestUrl().scheme().toLower();
-        if (scheme == u"http" || scheme == u"https" || scheme == u"ws" || scheme == u"wss")
+        if (refuseWhileOffline(info.requestUrl(), m_owner->offlineState()))
             info.block(true);
-    }
-    bool offline = false;
-};
-
-class WebEngineBrowser::Page : public QWebEnginePage {
-public:
-    Page(QWebEngineProfile *profile, WebEngineBrowser *owner, QObject *parent)
-        : QWebEnginePage(profile, parent), m_owner(owner)
-    {
-        settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, true);
-    }
-
-protected:
-    QWebEnginePage *createWindow(WebWindowType) override
-    {
-        if (!m_owner)
-            return nullptr;
-        bool cancel = false;
-        emit m_owner->NewWindow2(cancel);
-        if (cancel)
-            return nullptr;
-        return m_owner->createPopup()->page();
     }
 
 private:
+    WebEngineBrowser *m_owner;
+};
+
+} // namespace
+
+class WebEngineBrowser::Page : public QWebEnginePage {
+public:
+    // `opener` is the page that opened this one, for a popup.
+    Page(QWebEngineProfile *profile, WebEngineBrowser *owner, QObject *parent,
+         const Page *opener = nullptr)
+        : QWebEnginePage(profile, parent), m_owner(owner),
+          m_shown(opener ? opener->shownPage() : QUrl())
+    {
+        // Chromium's popup blocker then applies: only a user's gesture opens
+        // a window.
+        settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+        setUrlRequestInterceptor(new Rules(this));
+        connect(this, &QWebEnginePage::loadingChanged, this,
+                [this](const QWebEngineLoadingInfo &info) {
+                    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
+                        m_shown = url();
+                });
+        if (m_owner) {
+            connect(this, &QWebEnginePage::newWindowRequested, m_owner,
+                    [this](QWebEngineNewWindowRequest &request) {
+                        if (m_owner)
+                            m_owner->openPopup(request, this);
+                    });
+        }
+    }
+
+    // The page this window showed last (a new popup: its opener's).
+    QUrl shownPage() const { return m_shown; }
+
+    bool offline() const { return m_owner && m_owner->Offline(); }
+
+    // Replaces the engine's error page for `url` by ours; `done` learns
+    // whether it did (not when another document came first).
+    void showOfflinePage(const QUrl &url, const std::function<void(bool)> &done)
+    {
+        const QString html =
+            QStringLiteral("<!doctype html><html><head><meta charset=\"utf-8\"><title>%1</title>"
+                           "<style>body{font-family:sans-serif;margin:2em}</style></head>"
+                           "<body><h1>%1</h1><p>%2 is not available offline.</p></body></html>")
+                .arg(offlineTitle(), url.toDisplayString().toHtmlEscaped());
+        // Only into the error page: the user may have gone elsewhere already.
+        const QString script =
+            QStringLiteral("(function(){if(location.protocol!=='chrome-error:')return false;"
+                           "document.open();document.write(%1);document.close();return true;})()")
+                .arg(jsString(html));
+        runJavaScript(script, [done](const QVariant &shown) { done(shown.toBool()); });
+    }
+
+    static QString offlineTitle() { return QStringLiteral("Not available offline"); }
+
+protected:
+    bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
+    {
+        // Offline a web page's reload can only end in an error page; the page
+        // stays as it is. A page's own reload (location.reload(), a refresh
+        // to the same address) comes as a redirect. Local pages still reload.
+        if (offline() && isMainFrame && isHttp(url) &&
+            (type == NavigationTypeReload ||
+             (type == NavigationTypeRedirect && url == this->url())))
+            return false;
+        return QWebEnginePage::acceptNavigationRequest(url, type, isMainFrame);
+    }
+
+private:
+    class Rules : public QWebEngineUrlRequestInterceptor {
+    public:
+        explicit Rules(Page *page) : QWebEngineUrlRequestInterceptor(page), m_page(page) {}
+        void interceptRequest(QWebEngineUrlRequestInfo &info) override
+        {
+            RequestFacts facts;
+            facts.url = info.requestUrl();
+            facts.firstParty = info.firstPartyUrl();
+            facts.mainFrame =
+                info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame;
+            facts.scriptRead = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeXhr;
+            facts.pageInitiated = facts.mainFrame && !info.initiator().isEmpty();
+            facts.windowPage = m_page->m_shown;
+            const OfflineState offline =
+                m_page->m_owner ? m_page->m_owner->offlineState() : OfflineState::Online;
+            if (refuseRequest(facts, offline))
+                info.block(true);
+        }
+
+    private:
+        Page *m_page;
+    };
+
     QPointer<WebEngineBrowser> m_owner;
+    QUrl m_shown;
+};
+
+// A popup: the page with its address above it, in a window of its own.
+class WebEngineBrowser::PopupWindow : public QWidget {
+public:
+    PopupWindow(QWebEngineProfile *profile, WebEngineBrowser *owner, const Page *opener)
+    {
+        setObjectName(QStringLiteral("PopupWindow"));
+        setAttribute(Qt::WA_DeleteOnClose);
+        m_address = new QLineEdit(this);
+        m_address->setObjectName(QStringLiteral("PopupAddress"));
+        m_address->setReadOnly(true);
+        m_address->setAccessibleName(tr("Address"));
+        m_view = new QWebEngineView(this);
+        m_view->setObjectName(QStringLiteral("PopupPage"));
+        m_view->setAccessibleName(tr("Web page"));
+        m_page = new Page(profile, owner, m_view, opener);
+        m_view->setPage(m_page);
+        auto *layout = new QVBoxLayout(this);
+        layout->setContentsMargins(0, 0, 0, 0);
+        layout->setSpacing(0);
+        layout->addWidget(m_address);
+        layout->addWidget(m_view, 1);
+
+        connect(m_page, &QWebEnginePage::urlChanged, this, [this] { showPage(); });
+        connect(m_page, &QWebEnginePage::titleChanged, this, [this] { showPage(); });
+        connect(m_page, &QWebEnginePage::windowCloseRequested, this, &QWidget::close);
+        connect(m_page, &QWebEnginePage::geometryChangeRequested, this,
+                [this](const QRect &geometry) { place(geometry); });
+        connect(m_page, &QWebEnginePage::loadingChanged, this,
+                [this](const QWebEngineLoadingInfo &info) {
+                    if (m_page->offline() &&
+                        info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+                        info.isErrorPage() && isHttp(info.url()))
+                        m_page->showOfflinePage(info.url(), [](bool) {});
+                });
+        showPage();
+    }
+
+    Page *page() const { return m_page; }
+
+    // The page's area at `requested` (screen coordinates; a null position
+    // leaves the place to the screen's middle), the window with its frame
+    // kept on the screen.
+    void place(const QRect &requested)
+    {
+        const QSize pageSize = requested.size().isEmpty() ? kDefaultPopupSize : requested.size();
+        const QSize size(pageSize.width(), pageSize.height() + m_address->sizeHint().height());
+        // Known once the native window exists (at once off screen, after the
+        // window manager has framed it on X11).
+        const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        const QSize outer = size.grownBy(frame);
+        QScreen *screen = requested.topLeft().isNull()
+                              ? this->screen()
+                              : QGuiApplication::screenAt(requested.topLeft());
+        if (!screen)
+            screen = QGuiApplication::primaryScreen();
+        const QRect available = screen ? screen->availableGeometry() : QRect();
+        QPoint at = requested.topLeft();
+        if (at.isNull())
+            at = available.isEmpty()
+                     ? pos()
+                     : available.center() - QPoint(outer.width() / 2, outer.height() / 2);
+        const QRect placed = keepOnScreen(QRect(at, outer), available);
+        resize(placed.size().shrunkBy(frame));
+        move(placed.topLeft()); // a window's position is its frame's
+    }
+
+private:
+    void showPage()
+    {
+        const QUrl url = m_page->url();
+        m_address->setText(url.toDisplayString());
+        const QString title = m_page->title();
+        setShownWindowTitle(this, title.isEmpty() ? url.toDisplayString() : title);
+    }
+
+    QLineEdit *m_address;
+    QWebEngineView *m_view;
+    Page *m_page;
 };
 
 bool WebEngineBrowser::prepareEnvironment()
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // WebRTC sends UDP only through a proxy, which Chromium's SOCKS5 never
+    // does: all of it goes through the offline gate (TURN over TCP), so
+    // offline nothing of it leaves the machine. The engine reads this once.
+    const QByteArray policy = "--force-webrtc-ip-handling-policy=disable_non_proxied_udp";
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.endsWith(policy)) {
+        if (!flags.isEmpty())
+            flags += ' ';
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + policy);
+    }
     if (geteuid() != 0)
         return false;
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -152,12 +360,27 @@ QUrl WebEngineBrowser::homeUrl()
     return QUrl(QStringLiteral("qrc:/framelog/start.html"));
 }
 
+bool WebEngineBrowser::gateCarriesPages()
+{
+    // Set once, before the first page of the process loads: the engine
+    // takes a later change of proxy only some requests later.
+    static const bool carries = [] {
+        const OfflineGate &gate = OfflineGate::instance();
+        if (!gate.isListening() || engineHasOwnProxy())
+            return false;
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), gate.port()));
+        return true;
+    }();
+    return carries;
+}
+
 WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
 {
     initFramelogResources();
+    gateCarriesPages();
     m_profile = new QWebEngineProfile(this); // off the record: nothing on disk
-    m_interceptor = new OfflineInterceptor(this);
-    m_profile->setUrlRequestInterceptor(m_interceptor);
+    m_profile->setUrlRequestInterceptor(new OfflineRules(this));
 
     m_view = new QWebEngineView;
     m_view->setObjectName(QStringLiteral("WebBrowser"));
@@ -165,6 +388,8 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
     m_view->setPage(page);
 
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
+        ++m_load;
+        m_offlineTitle.clear();
         m_busy = true;
         emit StatusTextChange(QStringLiteral("Opening page %1...")
                                   .arg(m_view->page()->requestedUrl().toDisplayString()));
@@ -181,24 +406,48 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
     connect(page, &QWebEnginePage::urlChanged, this, [this] { reportCommandState(); });
     connect(page, &QWebEnginePage::linkHovered, this,
             [this](const QString &url) { emit StatusTextChange(url); });
-    connect(page, &QWebEnginePage::loadFinished, this, [this](bool ok) {
-        m_busy = false;
-        if (!ok)
-            emit NavigateError(m_view->page()->requestedUrl().toString());
-        reportCommandState();
-        emit CommandStateChange(-1, true);
-        emit NavigateComplete2(m_view->url().toString());
-        emit ProgressChange(-1, 10000);
-        emit StatusTextChange(QStringLiteral("Done"));
-    });
+    connect(page, &QWebEnginePage::loadingChanged, this,
+            [this, page](const QWebEngineLoadingInfo &info) {
+                if (info.status() == QWebEngineLoadingInfo::LoadStartedStatus)
+                    return;
+                if (m_offline && info.status() == QWebEngineLoadingInfo::LoadFailedStatus &&
+                    info.isErrorPage() && isHttp(info.url())) {
+                    // The load ends once our page stands in the error page's place.
+                    const quint64 load = m_load;
+                    page->showOfflinePage(info.url(), [this, load, url = info.url(),
+                                                       self = QPointer(this)](bool shown) {
+                        if (!self || load != m_load)
+                            return;
+                        if (shown)
+                            m_offlineTitle = Page::offlineTitle();
+                        loadEnded(url);
+                    });
+                    return;
+                }
+                loadEnded(info.status() == QWebEngineLoadingInfo::LoadFailedStatus ? info.url()
+                                                                                   : QUrl());
+            });
 }
 
 WebEngineBrowser::~WebEngineBrowser()
 {
+    setOffline(false); // the gate is the process's
     // Pages must go before the profile they use.
     for (const auto &popup : std::as_const(m_popups))
         delete popup.data();
     delete m_view.data();
+}
+
+void WebEngineBrowser::loadEnded(const QUrl &failed)
+{
+    m_busy = false;
+    if (!failed.isEmpty())
+        emit NavigateError(failed.toString());
+    reportCommandState();
+    emit CommandStateChange(-1, true);
+    emit NavigateComplete2(m_view->url().toString());
+    emit ProgressChange(-1, 10000);
+    emit StatusTextChange(QStringLiteral("Done"));
 }
 
 void WebEngineBrowser::reportCommandState()
@@ -208,18 +457,18 @@ void WebEngineBrowser::reportCommandState()
     emit CommandStateChange(2, history->canGoBack());
 }
 
-QWebEngineView *WebEngineBrowser::createPopup()
+void WebEngineBrowser::openPopup(QWebEngineNewWindowRequest &request, Page *opener)
 {
-    auto *popup = new QWebEngineView;
-    popup->setAttribute(Qt::WA_DeleteOnClose);
-    popup->setPage(new Page(m_profile, nullptr, popup));
-    popup->resize(640, 480);
+    bool cancel = false;
+    emit NewWindow2(cancel);
+    if (cancel)
+        return;
+    auto *popup = new PopupWindow(m_profile, this, opener);
     m_popups.append(popup);
-    connect(popup->page(), &QWebEnginePage::titleChanged, popup,
-            [popup](const QString &title) { popup->setWindowTitle(title); });
-    connect(popup->page(), &QWebEnginePage::windowCloseRequested, popup, &QWidget::close);
+    request.openIn(popup->page());
+    popup->winId(); // the native window, for its frame
+    popup->place(request.requestedGeometry());
     popup->show();
-    return popup;
 }
 
 QList<QWidget *> WebEngineBrowser::popupWindows() const
@@ -253,7 +502,9 @@ void WebEngineBrowser::GoForward()
 }
 void WebEngineBrowser::Refresh()
 {
-    m_view->reload();
+    // Offline a web page has nothing to load: it stays on screen.
+    if (!m_offline || !isHttp(m_view->url()))
+        m_view->reload();
 }
 void WebEngineBrowser::Stop()
 {
@@ -262,16 +513,27 @@ void WebEngineBrowser::Stop()
 
 QString WebEngineBrowser::LocationName() const
 {
-    return m_view->title();
+    return m_offlineTitle.isEmpty() ? m_view->title() : m_offlineTitle;
 }
 
 void WebEngineBrowser::setOffline(bool offline)
 {
-    m_interceptor->offline = offline;
+    if (offline == m_offline)
+        return;
+    m_offline = offline;
+    if (!gateCarriesPages())
+        return;
+    if (offline)
+        OfflineGate::instance().close();
+    else
+        OfflineGate::instance().open();
 }
-bool WebEngineBrowser::Offline() const
+
+OfflineState WebEngineBrowser::offlineState() const
 {
-    return m_interceptor->offline;
+    if (!m_offline)
+        return OfflineState::Online;
+    return gateCarriesPages() ? OfflineState::OfflineBehindGate : OfflineState::Offline;
 }
 
 QWidget *WebEngineBrowser::widget()

@@ -2,26 +2,47 @@
 
 #include "browse/browser_control.h"
 #include "browse/drawing_path.h"
+#include "browse/request_rules.h"
 
 #include <QList>
 #include <QPointer>
 #include <QUrl>
 #include <QWebEngineView>
 
+class QWebEngineNewWindowRequest;
 class QWebEngineProfile;
 
 namespace framelog {
 
-class OfflineInterceptor;
-
 // The browser control on Qt WebEngine. Each control has its own in-memory
 // profile, so nothing of a session is kept on disk.
+//
+// Offline: the pages reach the network through the process's offline gate
+// (offline_gate.h), set as the application's proxy before the first page
+// loads. While offline the gate refuses every connection, so Back, Forward
+// and typed addresses load what the engine's memory cache holds, and a page
+// it cannot answer is replaced by a short page of ours saying so; a reload
+// (Refresh, or one the page makes) is not made at all, so the page on screen
+// stays. Loopback and link-local addresses, which the engine never sends
+// through a proxy, and WebSockets are refused before they start. WebRTC may
+// not send UDP of its own (prepareEnvironment), so it too goes only through
+// the gate.
+//
+// Local files: a page loaded from disk reads only what lies in its own
+// folder (request_rules.h).
+//
+// Popups: a page may open a window as Chromium's popup blocker allows a
+// normal browser (a user's gesture); NewWindow2 then decides. An allowed
+// popup is a small browser window of its own (address, title, the size the
+// page asked for, kept on screen) whose own popups go the same way; it lives
+// until it is closed or the control goes.
 class WebEngineBrowser : public TBrowserControl {
     Q_OBJECT
 public:
     // Must run before the QApplication exists: Chromium's sandbox refuses to
-    // run as root, and WebEngine needs shared GL contexts. Returns true when
-    // the process runs as root and the sandbox is therefore off.
+    // run as root, WebEngine needs shared GL contexts, and WebRTC's own UDP
+    // is switched off. Returns true when the process runs as root and the
+    // sandbox is therefore off.
     static bool prepareEnvironment();
 
     // Must run after the QApplication exists and before the first browser:
@@ -48,23 +69,37 @@ public:
     bool Busy() const override { return m_busy; }
     QString LocationName() const override;
     void setOffline(bool offline) override;
-    bool Offline() const override;
+    bool Offline() const override { return m_offline; }
     QWidget *widget() override;
 
     QWebEngineView *view() const { return m_view; }
     // The popup windows opened so far and still open.
     QList<QWidget *> popupWindows() const;
+    // Whether the offline gate carries the pages' traffic (it cannot when it
+    // could not listen, or when the engine was given a proxy of its own);
+    // without it, offline refuses every network request.
+    static bool gateCarriesPages();
+    OfflineState offlineState() const;
+
+    class Page;
 
 private:
-    class Page;
-    QWebEngineView *createPopup();
+    class PopupWindow;
+    void openPopup(QWebEngineNewWindowRequest &request, Page *opener);
+    // A load ended; `failed` is its address when it failed (reported first
+    // as NavigateError), empty otherwise.
+    void loadEnded(const QUrl &failed);
     void reportCommandState();
 
     QWebEngineProfile *m_profile = nullptr;
-    OfflineInterceptor *m_interceptor = nullptr;
     QPointer<QWebEngineView> m_view;
-    QList<QPointer<QWebEngineView>> m_popups;
+    QList<QPointer<QWidget>> m_popups;
     bool m_busy = false;
+    bool m_offline = false;
+    // Counts the loads started, so an answer that comes late is known.
+    quint64 m_load = 0;
+    // The title of our own offline page while it is shown.
+    QString m_offlineTitle;
 };
 
 } // namespace framelog

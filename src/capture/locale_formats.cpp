@@ -65,6 +65,24 @@ QString textAfterField(const QList<FormatToken> &tokens, qsizetype field)
     return {};
 }
 
+bool isDirectionMark(QChar c)
+{
+    const char16_t u = c.unicode();
+    return u == 0x200e || u == 0x200f || u == 0x061c || (u >= 0x202a && u <= 0x202e) ||
+           (u >= 0x2066 && u <= 0x2069);
+}
+
+// The date separator of a pattern such as Arabic's "d<RLM>/M<RLM>/yyyy" (a
+// right-to-left mark, U+200F, before each '/'): the pattern keeps its own
+// marks, and each '/' stands for the separator alone, so the marks must not
+// come in a second time with it.
+QString separatorWithoutMarks(const QString &literal)
+{
+    QString separator = literal;
+    separator.removeIf(isDirectionMark);
+    return separator.isEmpty() ? literal : separator;
+}
+
 QString twoDigits(int value)
 {
     return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0'));
@@ -102,7 +120,8 @@ LocaleFormats LocaleFormats::fromLocale(const QLocale &locale)
         formats.shortDatePattern = shortDate;
         const QList<FormatToken> date = tokenize(shortDate);
         const qsizetype first = findField(date, u"dMy");
-        const QString separator = first >= 0 ? textAfterField(date, first) : QString();
+        const QString separator =
+            first >= 0 ? separatorWithoutMarks(textAfterField(date, first)) : QString();
         if (!separator.isEmpty())
             formats.dateSeparator = separator;
     }

@@ -2,6 +2,8 @@
 
 #include "core/error_guard.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -55,6 +57,16 @@ void drawCross(QPainter &painter, QPoint c)
 
 TPaintBox::TPaintBox(QWidget *parent) : QWidget(parent)
 {
+    // Assistive technology hears of a drawing surface, not a bare client.
+    static const bool accessibleInstalled = [] {
+        QAccessible::installFactory([](const QString &, QObject *object) -> QAccessibleInterface * {
+            if (auto *box = qobject_cast<TPaintBox *>(object))
+                return new QAccessibleWidget(box, QAccessible::Canvas);
+            return nullptr;
+        });
+        return true;
+    }();
+    Q_UNUSED(accessibleInstalled);
     setCursor(Qt::CrossCursor);
     setMouseTracking(true);
     setFocusPolicy(Qt::StrongFocus);

@@ -7,6 +7,7 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -107,10 +108,13 @@ protected:
     void focusOutEvent(QFocusEvent *event) override
     {
         QLineEdit::focusOutEvent(event);
-        // A context menu or another window (the error box among them) takes
-        // the focus only for a while; the typed text stays.
-        if (event->reason() != Qt::PopupFocusReason &&
-            event->reason() != Qt::ActiveWindowFocusReason)
+        // A context menu, or the error box the field's own handler opens,
+        // takes the focus only for a while; the typed text stays. Any other
+        // loss, another window or program included, discards.
+        const bool popup = event->reason() == Qt::PopupFocusReason;
+        const bool ownBox =
+            event->reason() == Qt::ActiveWindowFocusReason && m_item->m_handlerDepth > 0;
+        if (!popup && !ownBox)
             m_item->cancelEditor();
     }
 
@@ -118,25 +122,104 @@ private:
     TTBXSpinEditItem *m_item;
 };
 
-// Screen readers get the committed text as the value text, and the number
-// with its range and step through the value interface. The name comes from
-// accessibleName or the buddy label.
-class TTBXSpinEditItem::Accessible : public QAccessibleWidget, public QAccessibleValueInterface {
+// Screen readers get the committed text ("1.0 s") as the value text and
+// through the text interface, and the number with its range and step through
+// the value interface. The name is the label's, the description the unit.
+class TTBXSpinEditItem::Accessible : public QAccessibleWidget,
+                                     public QAccessibleValueInterface,
+                                     public QAccessibleTextInterface {
 public:
     explicit Accessible(TTBXSpinEditItem *item) : QAccessibleWidget(item, QAccessible::SpinBox) {}
 
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Value)
+        switch (t) {
+        case QAccessible::Value:
             return item()->text();
-        return QAccessibleWidget::text(t);
+        case QAccessible::Name:
+            return item()->accessibleNameText();
+        case QAccessible::Description:
+            return item()->accessibleDescriptionText();
+        default:
+            return QAccessibleWidget::text(t);
+        }
+    }
+
+    QList<QPair<QAccessibleInterface *, QAccessible::Relation>>
+    relations(QAccessible::Relation match) const override
+    {
+        auto related = QAccessibleWidget::relations(match);
+        QWidget *label = item()->accessibleLabel();
+        if (!label)
+            label = item()->buddyLabel();
+        if (label && (match & QAccessible::Label)) {
+            QAccessibleInterface *labelInterface = QAccessible::queryAccessibleInterface(label);
+            const bool known = std::any_of(related.cbegin(), related.cend(), [&](const auto &r) {
+                return r.first == labelInterface;
+            });
+            if (labelInterface && !known)
+                related.append({labelInterface, QAccessible::Label});
+        }
+        return related;
     }
 
     void *interface_cast(QAccessible::InterfaceType type) override
     {
         if (type == QAccessible::ValueInterface)
             return static_cast<QAccessibleValueInterface *>(this);
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
         return QAccessibleWidget::interface_cast(type);
+    }
+
+    // The text interface: the shown text, read-only (the in-place editor is a
+    // line edit of its own while it is open).
+    QString text(int startOffset, int endOffset) const override
+    {
+        const QString shown = item()->text();
+        startOffset = std::clamp(startOffset, 0, int(shown.size()));
+        endOffset = std::clamp(endOffset, startOffset, int(shown.size()));
+        return shown.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(item()->text().size()); }
+    void selection(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = 0;
+    }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int offset) const override
+    {
+        const QString shown = item()->text();
+        if (offset < 0 || offset >= shown.size())
+            return QRect();
+        // The text is drawn right-aligned in the text area.
+        const QFontMetrics metrics = item()->fontMetrics();
+        const QRect area = item()->textRect().adjusted(kTextPadding, 0, -kTextPadding, 0);
+        const int left = area.right() + 1 - metrics.horizontalAdvance(shown) +
+                         metrics.horizontalAdvance(shown.left(offset));
+        const QRect local(left, area.top(), metrics.horizontalAdvance(shown.at(offset)),
+                          area.height());
+        return QRect(item()->mapToGlobal(local.topLeft()), local.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        for (int i = 0; i < characterCount(); ++i) {
+            if (characterRect(i).contains(point))
+                return i;
+        }
+        return -1;
+    }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = 0;
+        *endOffset = characterCount();
+        return QString();
     }
 
     QVariant currentValue() const override
@@ -467,9 +550,11 @@ bool TTBXSpinEditItem::eventFilter(QObject *watched, QEvent *event)
         (event->type() == QEvent::MouseButtonPress ||
          event->type() == QEvent::MouseButtonDblClick) &&
         watched->isWidgetType()) {
+        // A press in another window of the program (the preview, say) ends it
+        // too; a popup (the editor's own context menu) does not.
         auto *widget = static_cast<QWidget *>(watched);
         if (widget != this && widget != m_editor && !m_editor->isAncestorOf(widget) &&
-            widget->window() == window())
+            widget->window()->windowType() != Qt::Popup)
             cancelEditor();
     }
     return QWidget::eventFilter(watched, event);
@@ -482,7 +567,7 @@ void TTBXSpinEditItem::openEditor()
     if (m_editing || !isEnabled())
         return;
     bool opened = false;
-    guarded([&] {
+    runHandler([&] {
         m_model.beginEdit();
         opened = true;
     });
@@ -496,6 +581,9 @@ void TTBXSpinEditItem::openEditor()
     }
     m_editor->setGeometry(textRect());
     m_editor->setText(text());
+    // The editor has the focus while it is open: a screen reader names it.
+    m_editor->setAccessibleName(accessibleNameText());
+    m_editor->setAccessibleDescription(accessibleDescriptionText());
     m_editing = true;
     m_editor->show();
     m_editor->setFocus(Qt::OtherFocusReason);
@@ -541,9 +629,16 @@ void TTBXSpinEditItem::cancelEditor()
         closeEditor();
 }
 
+void TTBXSpinEditItem::runHandler(const std::function<void()> &handler)
+{
+    ++m_handlerDepth;
+    guarded(handler);
+    --m_handlerDepth;
+}
+
 void TTBXSpinEditItem::editorTextEdited(const QString &text)
 {
-    guarded([&] {
+    runHandler([&] {
         m_model.editTextChanged(text);
         if (OnChange)
             OnChange(this, text);
@@ -552,7 +647,7 @@ void TTBXSpinEditItem::editorTextEdited(const QString &text)
 
 void TTBXSpinEditItem::fireChange(const QString &text)
 {
-    guarded([&] {
+    runHandler([&] {
         if (OnChange)
             OnChange(this, text);
     });
@@ -561,7 +656,7 @@ void TTBXSpinEditItem::fireChange(const QString &text)
 void TTBXSpinEditItem::fireCommit()
 {
     fireChange(text());
-    guarded([&] { emit valueCommitted(value()); });
+    runHandler([&] { emit valueCommitted(value()); });
 }
 
 bool TTBXSpinEditItem::stepFromInput(int step)
@@ -569,7 +664,7 @@ bool TTBXSpinEditItem::stepFromInput(int step)
     if (!isEnabled())
         return false;
     bool stepped = false;
-    guarded([&] {
+    runHandler([&] {
         m_model.step(step, [this](int s, long double oldValue, long double &newValue) {
             if (OnStep)
                 OnStep(this, s, oldValue, newValue);
@@ -641,6 +736,41 @@ void TTBXSpinEditItem::committedTextChanged()
         QAccessibleValueChangeEvent event(this, static_cast<double>(accessibleValue()));
         QAccessible::updateAccessibility(&event);
     }
+}
+
+void TTBXSpinEditItem::setAccessibleLabel(QWidget *label)
+{
+    m_accessibleLabel = label;
+}
+
+QWidget *TTBXSpinEditItem::buddyLabel() const
+{
+    // Qt looks for a buddy only among the field's siblings; the field sits on
+    // a small host of its own, away from its label.
+    for (QLabel *label : window()->findChildren<QLabel *>()) {
+        if (label->buddy() == this)
+            return label;
+    }
+    return nullptr;
+}
+
+QString TTBXSpinEditItem::accessibleNameText() const
+{
+    if (!accessibleName().isEmpty())
+        return accessibleName();
+    QWidget *label = buddyLabel();
+    if (!label)
+        label = m_accessibleLabel;
+    QAccessibleInterface *named = label ? QAccessible::queryAccessibleInterface(label) : nullptr;
+    return named ? named->text(QAccessible::Name) : QString();
+}
+
+QString TTBXSpinEditItem::accessibleDescriptionText() const
+{
+    if (!accessibleDescription().isEmpty())
+        return accessibleDescription();
+    const QString unit = (prefix() + u' ' + postfix()).trimmed();
+    return unit.isEmpty() ? QString() : tr("Unit: %1").arg(unit);
 }
 
 long double TTBXSpinEditItem::accessibleValue() const noexcept

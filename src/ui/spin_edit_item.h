@@ -2,6 +2,7 @@
 
 #include "ui/spin_edit_model.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <functional>
@@ -23,8 +24,9 @@ namespace framelog {
 // EPropertyError for the values SpinEditModel refuses.
 //
 // Input: a left click in the text area opens an in-place editor with all its
-// text selected; Enter or Tab commits, Esc, a click elsewhere in the window or
-// the loss of focus discards; Up/Down step and keep the editor open. The two
+// text selected; Enter or Tab commits, Esc, a click elsewhere (in any window
+// of the program) or any loss of focus, to another window or program too,
+// discards; Up/Down step and keep the editor open. The two
 // buttons at the right (each half the height) step at once and repeat while
 // held, after 400 ms and then every 100 ms. The field takes keyboard focus:
 // reached with Tab it opens the editor; focused without the editor, Up/Down
@@ -95,6 +97,13 @@ public:
 
     bool isEditing() const { return m_editing; }
 
+    // Assistive technology's name for the field comes from accessibleName,
+    // else from a label of the window whose buddy it is, else from this
+    // control (a check box that switches the field, say), which is reported
+    // as its label. The description tells the unit unless one is set.
+    void setAccessibleLabel(QWidget *label);
+    QWidget *accessibleLabel() const { return m_accessibleLabel; }
+
     // Geometry of the parts, in widget coordinates.
     QRect textRect() const;
     QRect upButtonRect() const;
@@ -149,8 +158,18 @@ private:
     void fireCommit();
     long double accessibleValue() const noexcept;
 
+    // What assistive technology reads as the field's name and description.
+    QString accessibleNameText() const;
+    QString accessibleDescriptionText() const;
+    QWidget *buddyLabel() const;
+    // The editor goes with any focus loss, except to a box that the field's
+    // own handler opens (an error box while typing).
+    void runHandler(const std::function<void()> &handler);
+
     SpinEditModel m_model;
     InPlaceEditor *m_editor = nullptr;
+    QPointer<QWidget> m_accessibleLabel;
+    int m_handlerDepth = 0;
     bool m_editing = false;
     Button m_pressed = Button::None;
     QTimer *m_repeatTimer = nullptr;

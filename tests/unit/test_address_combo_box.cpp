@@ -434,6 +434,40 @@ private slots:
         QCOMPARE(w->field.containsItem(probe, Qt::CaseSensitive), sensitive);
     }
 
+    // Thousands of entries (a page that adds "?t=..." on each load): the
+    // list keeps its order and its rules, also after changes made past
+    // appendItem().
+    void manyEntries()
+    {
+        const int many = 20000;
+        for (int i = 0; i < many; ++i) {
+            const QString url = QStringLiteral("http://cam.example/?t=%1").arg(i);
+            if (!w->field.containsItem(url))
+                w->field.appendItem(url);
+        }
+        QCOMPARE(w->field.count(), many);
+        QCOMPARE(w->field.itemText(0), QStringLiteral("http://cam.example/?t=0"));
+        QCOMPARE(w->field.itemText(many - 1), QStringLiteral("http://cam.example/?t=19999"));
+        QVERIFY(w->field.containsItem(QStringLiteral("HTTP://CAM.EXAMPLE/?T=12345")));
+        QVERIFY(!w->field.containsItem(QStringLiteral("HTTP://CAM.EXAMPLE/?T=12345"),
+                                       Qt::CaseSensitive));
+        // The list's highlight follows the committed text, in its own case
+        // first.
+        w->field.appendItem(QStringLiteral("HTTP://CAM.EXAMPLE/?T=7"));
+        w->field.setText(QStringLiteral("HTTP://CAM.EXAMPLE/?T=7"));
+        QCOMPARE(w->field.currentIndex(), many);
+        w->field.setText(QStringLiteral("http://CAM.example/?t=7"));
+        QCOMPARE(w->field.currentIndex(), 7);
+
+        w->field.removeItem(7);
+        w->field.setItemText(0, QStringLiteral("renamed"));
+        QVERIFY(w->field.containsItem(QStringLiteral("renamed")));
+        QVERIFY(!w->field.containsItem(QStringLiteral("http://cam.example/?t=0")));
+        QVERIFY(w->field.containsItem(QStringLiteral("http://cam.example/?t=7"))); // its twin
+        w->field.setText(QStringLiteral("http://CAM.example/?t=7"));
+        QCOMPARE(w->field.currentIndex(), many - 1); // the twin, one row up now
+    }
+
     void disabledTakesNoInput()
     {
         w->field.setEnabled(false);

@@ -298,6 +298,12 @@ void TestFileNamePattern::fromLocale_data()
         << QString::fromUtf8("2026년 12월 7일 월요일");
     QTest::newRow("fr_CA quoted separator") << QLocale(QLocale::French, QLocale::Canada) << false
         << "09 h 05 h 09" << "09 h 05" << "2026-12-07" << "lundi 7 décembre 2026";
+    // The locale's own short date carries one mark before each '/'.
+    const QLocale algeria(QLocale::Arabic, QLocale::Algeria);
+    QTest::newRow("ar_DZ right-to-left marks once") << algeria << true
+        << QString::fromUtf8("9:05:09 ص") << QString::fromUtf8("9:05 ص")
+        << QString::fromUtf8("7\u200f/12\u200f/2026")
+        << algeria.toString(QDate(2026, 12, 7), QLocale::LongFormat);
     QTest::newRow("C") << QLocale::c() << false
         << "09:05:09" << "09:05" << "12/7/26" << "December 7, 2026";
     // clang-format on

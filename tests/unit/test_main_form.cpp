@@ -11,12 +11,14 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QContextMenuEvent>
 #include <QDockWidget>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QWindow>
 
@@ -331,9 +333,30 @@ void TestMainForm::stayOnTopKeepsThePage()
 void TestMainForm::closingTheSettingsPanelHidesIt()
 {
     FormFixture f;
-    QVERIFY(f.form->SettingsDockablePanel->isVisible());
-    f.form->SettingsDockablePanel->close();
-    QVERIFY(!f.form->SettingsDockablePanel->isVisible());
+    TMainForm &w = *f.form;
+    QVERIFY(w.SettingsDockablePanel->isVisible());
+    w.SettingsDockablePanel->close();
+    QVERIFY(!w.SettingsDockablePanel->isVisible());
+
+    // No context menu anywhere offers it again: not on the menu bar, the
+    // toolbars or the panel's title (the right button, or the menu key).
+    for (QWidget *where :
+         {static_cast<QWidget *>(w.TBXToolbar1), static_cast<QWidget *>(w.StandardToolbar),
+          static_cast<QWidget *>(w.AddressToolbar),
+          static_cast<QWidget *>(w.SettingsDockablePanel)}) {
+        QWidget *menu = nullptr;
+        // A menu would run its own loop; this closes it and tells.
+        QTimer::singleShot(0, this, [&] {
+            if ((menu = QApplication::activePopupWidget()))
+                menu->close();
+        });
+        QContextMenuEvent press(QContextMenuEvent::Mouse, QPoint(4, 4),
+                                where->mapToGlobal(QPoint(4, 4)));
+        QApplication::sendEvent(where, &press);
+        QTest::qWait(0);
+        QVERIFY2(!menu, qPrintable(where->objectName()));
+    }
+    QVERIFY(!w.SettingsDockablePanel->isVisible());
 }
 
 void TestMainForm::visibilityToggles_data()

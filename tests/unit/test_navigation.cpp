@@ -105,6 +105,23 @@ void TestNavigation::step(const QString &line)
         QTest::keyClicks(field, arg);
     } else if (verb == QLatin1String("key")) {
         stroke(QKeySequence(arg));
+    } else if (verb == QLatin1String("click")) {
+        // As the window system delivers it: the press gives the focus first.
+        QWidget *target = w->findChild<QWidget *>(arg);
+        QVERIFY2(target, qPrintable(arg));
+        QWidget *face = target;
+        if (auto *field = qobject_cast<TAddressComboBox *>(target))
+            face = field->lineEdit();
+        QTest::mouseClick(w->windowHandle(), Qt::LeftButton, {},
+                          face->mapTo(w, face->rect().center()));
+        QTRY_VERIFY(target->hasFocus() || target->isAncestorOf(QApplication::focusWidget()));
+    } else if (verb == QLatin1String("tab-to")) {
+        QWidget *target = w->findChild<QWidget *>(arg);
+        QVERIFY2(target, qPrintable(arg));
+        w->TBXCheckBox2->setFocus();
+        QTRY_VERIFY(!target->hasFocus());
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
     } else if (verb == QLatin1String("focus")) {
         QWidget *target = arg == QLatin1String("WebBrowser") ? w->WebBrowser->widget()
                                                              : w->findChild<QWidget *>(arg);
@@ -219,6 +236,10 @@ void TestNavigation::enterPath_data()
         << typed + QStringList{"key Return", "key Return"} << once << false;
     QTest::newRow("Enter without an edit")
         << QStringList{"focus AddressComboBoxItem", "key Return"} << QStringList() << false;
+    QTest::newRow("a click into the field begins the edit")
+        << QStringList{"click AddressComboBoxItem", "key Return"} << design << false;
+    QTest::newRow("so does Tab") << QStringList{"tab-to AddressComboBoxItem", "key Return"}
+                                 << design << false;
     QTest::newRow("Enter without an edit, elsewhere")
         << QStringList{"focus FileNameEdit", "key Return"} << QStringList() << false;
     QTest::newRow("Escape leaves the flag set")
@@ -422,6 +443,7 @@ void TestNavigation::pressOnTheAddressBar_data()
     QTest::newRow("label, right button") << "label" << false << Qt::RightButton << true;
     QTest::newRow("handle") << "handle" << false << Qt::LeftButton << true;
     QTest::newRow("Go") << "go" << false << Qt::LeftButton << true;
+    // The press reports first, then begins the edit.
     QTest::newRow("field text") << "text" << false << Qt::LeftButton << true;
     QTest::newRow("field arrow") << "arrow" << false << Qt::LeftButton << true;
     QTest::newRow("field text, editing") << "text" << true << Qt::LeftButton << false;
@@ -479,7 +501,7 @@ void TestNavigation::pressOnTheAddressBar()
     QCOMPARE(w->windowTitle(), setsTitle ? committed : QStringLiteral("Framelog"));
     QCOMPARE(titleChanges, setsTitle ? 1 : 0);
     QVERIFY(!actedFirst);
-    QCOMPARE(field->isEditing(), editing);
+    QCOMPARE(field->isEditing(), editing || where == QLatin1String("text"));
     QTest::mouseRelease(target, button, {}, at);
     field->hidePopup();
 }

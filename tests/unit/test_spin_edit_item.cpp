@@ -6,6 +6,7 @@
 
 #include <QAccessible>
 #include <QAction>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -31,6 +32,8 @@ private slots:
     void escapeDiscardsDespiteWindowShortcut();
     void clickElsewhereDiscards_data();
     void clickElsewhereDiscards();
+    void windowSwitchDiscards_data();
+    void windowSwitchDiscards();
     void arrowsStepWithEditorOpen();
     void spinButtonsStep_data();
     void spinButtonsStep();
@@ -220,6 +223,54 @@ void TestSpinEditItem::clickElsewhereDiscards()
     QTest::mouseClick(w, Qt::LeftButton);
     QVERIFY(!m_field->isEditing());
     QCOMPARE(m_field->text(), QStringLiteral("1.0 s"));
+}
+
+void TestSpinEditItem::windowSwitchDiscards_data()
+{
+    QTest::addColumn<QString>("to");
+    QTest::addColumn<bool>("discards");
+    QTest::newRow("another window becomes active") << "window" << true;
+    QTest::newRow("a press in a window that takes no focus") << "tool" << true;
+    QTest::newRow("the field's own error box") << "error box" << false;
+}
+
+void TestSpinEditItem::windowSwitchDiscards()
+{
+    QFETCH(QString, to);
+    QFETCH(bool, discards);
+    openEditor();
+    QTest::keyClicks(editor(), QStringLiteral("5"));
+    QWidget other(nullptr, to == QLatin1String("tool") ? Qt::Tool : Qt::Window);
+    other.resize(100, 100);
+    if (to == QLatin1String("window")) {
+        other.show();
+        QApplication::setActiveWindow(&other);
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+    } else if (to == QLatin1String("tool")) {
+        other.setAttribute(Qt::WA_ShowWithoutActivating);
+        other.setWindowFlag(Qt::WindowDoesNotAcceptFocus);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        QTest::mouseClick(&other, Qt::LeftButton);
+    } else {
+        // A real modal box, which takes the focus while it is open.
+        ErrorBox::setPresenter([](const QString &) {
+            QDialog box;
+            connect(qApp, &QGuiApplication::focusWindowChanged, &box, [&box](QWindow *active) {
+                if (active == box.windowHandle())
+                    box.accept();
+            });
+            box.exec();
+        });
+        editor()->insert(QStringLiteral("e4933")); // overflows: "5e4933"
+    }
+    QCOMPARE(m_field->isEditing(), !discards);
+    // Back in the window, Enter commits only what an open editor holds.
+    QApplication::setActiveWindow(m_window);
+    QVERIFY(QTest::qWaitForWindowActive(m_window));
+    if (m_field->isEditing())
+        QTest::keyClick(editor(), Qt::Key_Return);
+    QCOMPARE(m_field->text(), discards ? QStringLiteral("1.0 s") : QStringLiteral("5.0 s"));
 }
 
 void TestSpinEditItem::arrowsStepWithEditorOpen()
