@@ -104,10 +104,8 @@ private:
     FrameTotals m_totals;
 };
 
-// The exact texts, shared by the window's status bar and the recorder's log.
-// A length in the units of the interval fields: "850 ms", "42 s",
-// "5 min 12 s", "2 h 0 min 5 s".
-QString lengthText(qint64 ms);
+// The exact texts, shared by the window's status bar and the recorder's log
+// (lengths as core/length_text.h writes them).
 // "Stalled since 14:03:07"
 QString stalledSinceText(const QDateTime &since);
 // "Reloading the page"

@@ -2,6 +2,7 @@
 // says, driven by sequences of pictures one second apart.
 #include "capture/frame_watch.h"
 #include "core/exception.h"
+#include "core/length_text.h"
 
 #include <QTest>
 
