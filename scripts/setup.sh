@@ -13,7 +13,7 @@ shift || true
 
 PACKAGES=(
     cmake ninja-build g++
-    qt6-base-dev qt6-webengine-dev libgl-dev
+    qt6-base-dev qt6-webengine-dev qt6-declarative-dev libgl-dev
     libjpeg62-turbo-dev
     fonts-dejavu-core
 )

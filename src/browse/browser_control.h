@@ -47,6 +47,14 @@ signals:
     // The main frame's navigation completed; LocationName is already the
     // page's title.
     void NavigateComplete2(const QString &url);
+    // A load of the main page began (a navigation, a reload, the page's own
+    // refresh). Until PageDrawn follows, a capture may show the old page, a
+    // half-drawn one or none.
+    void LoadStarted();
+    // The page of the load that finished last is drawn: a capture now shows
+    // it. Comes once per finished load, never for a load that another one
+    // overtook.
+    void PageDrawn();
 };
 
 } // namespace framelog

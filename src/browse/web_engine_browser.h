@@ -47,12 +47,17 @@ private:
     class Page;
     QWebEngineView *createPopup();
     void reportCommandState();
+    void awaitDrawn(quint64 load);
+    void pollDrawn(quint64 load, int polls);
+    void renderThenReport(quint64 load);
 
     QWebEngineProfile *m_profile = nullptr;
     OfflineInterceptor *m_interceptor = nullptr;
     QPointer<QWebEngineView> m_view;
     QList<QPointer<QWebEngineView>> m_popups;
     bool m_busy = false;
+    quint64 m_load = 0; // the latest load's number: an overtaken load reports nothing
+    QMetaObject::Connection m_rendered;
 };
 
 } // namespace framelog
