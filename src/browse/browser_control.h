@@ -51,6 +51,14 @@ signals:
     // host), and NavigateComplete2 follows with the error page; or the page's
     // renderer ended abnormally, and nothing follows.
     void NavigateError(const QString &url);
+    // A load of the main page began (a navigation, a reload, the page's own
+    // refresh). Until PageDrawn follows, a capture may show the old page, a
+    // half-drawn one or none.
+    void LoadStarted();
+    // The page of the load that finished last is drawn: a capture now shows
+    // it. Comes once per finished load, never for a load that another one
+    // overtook.
+    void PageDrawn();
 };
 
 } // namespace framelog

@@ -90,6 +90,9 @@ private:
     // as NavigateError), empty otherwise.
     void loadEnded(const QUrl &failed);
     void reportCommandState();
+    void awaitDrawn(quint64 load);
+    void pollDrawn(quint64 load, int polls);
+    void renderThenReport(quint64 load);
 
     QWebEngineProfile *m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -100,6 +103,7 @@ private:
     quint64 m_load = 0;
     // The title of our own offline page while it is shown.
     QString m_offlineTitle;
+    QMetaObject::Connection m_rendered;
 };
 
 } // namespace framelog
