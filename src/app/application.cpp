@@ -2,6 +2,7 @@
 
 #include "app/main_form.h"
 #include "capture/preview_form.h"
+#include "core/process_setup.h"
 #include "settings/recipe.h"
 #include "ui/error_box.h"
 #include "ui/icons.h"
@@ -57,6 +58,7 @@ void addWindowOptions(QCommandLineParser &parser)
 
 int runApplication(int argc, char *argv[])
 {
+    setUpProcess();
 #ifdef FRAMELOG_HAS_BROWSER
     // --help, --version and the recipe are read before the application
     // exists, so that they need no display; Qt's own options are known only

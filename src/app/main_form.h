@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/capture_run.h"
+#include "capture/capture_session.h"
 #include "capture/selection.h"
 
 #include <QIcon>
@@ -144,8 +144,8 @@ public:
     std::optional<QImage> FCaptureBitmap;
     qint32 FCaptureCounter = 0;
 
-    // The run's counter, names, the pictures' fate and its failures.
-    CaptureRun &captureRun() { return m_run; }
+    // The run's tick: counter, names, failures and the writer thread.
+    CaptureSession &captureSession() { return m_session; }
 
     // Status panel 0's full text.
     QString statusText() const;
@@ -246,10 +246,11 @@ private:
     QRect captureArea(bool selectionActive) const;
     void stretchSelection(int x, int y);
 
-    // Takes, names and writes one picture of the run.
-    void takePicture();
+    // How the run's tick takes, names and reports a picture.
+    CaptureSession::FrontEnd captureFrontEnd();
+    // What became of a tick: a failure goes to the status bar and the box.
+    void pictureDone(const TickResult &result);
 
-    CaptureRun m_run;
     // The run's error box is open; ticks go on meanwhile without a box of
     // their own.
     bool m_runErrorBoxOpen = false;
@@ -271,6 +272,10 @@ private:
         int key = 0;
         quint32 scanCode = 0;
     } m_keyHandled;
+
+    // The run's tick; its writer thread ends with the window, before the
+    // controls go.
+    CaptureSession m_session{captureFrontEnd()};
 };
 
 } // namespace framelog

@@ -1,5 +1,6 @@
 // The main window's capture handlers: taking a picture, naming it and the
-// timed capture run. The rules live in capture/capture_run.h.
+// timed capture run. The tick itself, its writer thread and the run's rules
+// live in capture/capture_session.h and capture/capture_run.h.
 #include "app/main_form.h"
 
 #include "browse/address_combo_box.h"
@@ -31,7 +32,8 @@ void TMainForm::CapturePage()
 
 QString TMainForm::ExpandFileNamePattern()
 {
-    return m_run.fileName(FileNameEdit->text(), [this] { return WebBrowser->LocationName(); });
+    return m_session.run().fileName(FileNameEdit->text(),
+                                    [this] { return WebBrowser->LocationName(); });
 }
 
 void TMainForm::FileNameEditChange()
@@ -51,7 +53,7 @@ void TMainForm::CaptureTBXItemClick()
         SelectAreaTBXItem->trigger();
     SetNavigationEnabled(!capturing);
     if (capturing) {
-        m_run.failures.reset();
+        m_session.startRun();
         setStatusText(QStringLiteral("Capturing..."));
     }
     // A timer that starts counts a full interval before its first tick.
@@ -59,42 +61,51 @@ void TMainForm::CaptureTBXItemClick()
     SelectAreaTBXItem->setEnabled(!capturing);
 }
 
-void TMainForm::takePicture()
+CaptureSession::FrontEnd TMainForm::captureFrontEnd()
 {
-    CapturePage();
-    const QString shown = ExpandFileNamePattern();
-    Label5->setText(shown);
-    const QString fileName =
-        m_patternBeforeDialog
-            ? m_run.fileName(*m_patternBeforeDialog, [this] { return WebBrowser->LocationName(); })
-            : shown;
-    CaptureRun::save(*FCaptureBitmap, fileName, TBXCheckBox2->isChecked());
+    CaptureSession::FrontEnd frontEnd;
+    frontEnd.numbered = [this](qint32 picture) {
+        FCaptureCounter = picture;
+        setStatusText(m_session.failures().status(picture));
+    };
+    // A fresh bitmap each tick: the writer still reads the one before.
+    frontEnd.grab = [this] {
+        CapturePage();
+        return *FCaptureBitmap;
+    };
+    frontEnd.name = [this] {
+        const QString shown = ExpandFileNamePattern();
+        Label5->setText(shown);
+        return m_patternBeforeDialog
+                   ? m_session.run().fileName(*m_patternBeforeDialog,
+                                              [this] { return WebBrowser->LocationName(); })
+                   : shown;
+    };
+    frontEnd.overwrite = [this] { return TBXCheckBox2->isChecked(); };
+    frontEnd.done = [this](const TickResult &result) { pictureDone(result); };
+    return frontEnd;
+}
+
+void TMainForm::pictureDone(const TickResult &result)
+{
+    if (result.fate != TickResult::Fate::Failed)
+        return;
+    // The latest number stays in the status: a failure may come back after
+    // later ticks began.
+    setStatusText(m_session.failures().status(FCaptureCounter));
+    // Every tick takes its picture, also while the box is open (its modal
+    // loop delivers ticks and results); one box at a time says that
+    // something is wrong, the status bar and the log say how often.
+    if (m_runErrorBoxOpen)
+        return;
+    m_runErrorBoxOpen = true;
+    const auto closed = qScopeGuard([this] { m_runErrorBoxOpen = false; });
+    ErrorBox::show(result.error);
 }
 
 void TMainForm::PictureTimerTimer()
 {
-    guarded([this] {
-        FCaptureCounter = m_run.advance();
-        const qint32 picture = FCaptureCounter;
-        setStatusText(m_run.failures.status(picture));
-        QString error;
-        try {
-            takePicture();
-            return;
-        } catch (...) {
-            error = currentExceptionMessage();
-        }
-        m_run.failures.record(picture, error);
-        setStatusText(m_run.failures.status(picture));
-        // Every tick takes its picture, also while the box is open (its
-        // modal loop delivers them); one box at a time says that something
-        // is wrong, the status bar and the log say how often.
-        if (m_runErrorBoxOpen)
-            return;
-        m_runErrorBoxOpen = true;
-        const auto closed = qScopeGuard([this] { m_runErrorBoxOpen = false; });
-        ErrorBox::show(error);
-    });
+    guarded([this] { m_session.tick(); });
 }
 
 void TMainForm::SetNavigationEnabled(bool enabled)

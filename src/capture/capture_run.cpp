@@ -4,8 +4,6 @@
 
 #include <QFile>
 
-#include <cstdio>
-
 #include <sys/stat.h>
 
 namespace framelog {
@@ -16,17 +14,10 @@ void RunFailures::reset()
     m_last.clear();
 }
 
-void RunFailures::record(qint32 picture, const QString &message)
+void RunFailures::record(const QString &message)
 {
     ++m_count;
     m_last = message;
-    const QString line = logLine(clock(), picture, message);
-    if (log) {
-        log(line);
-    } else {
-        std::fprintf(stderr, "%s\n", qUtf8Printable(line));
-        std::fflush(stderr);
-    }
 }
 
 QString RunFailures::status(qint32 picture) const
@@ -35,17 +26,6 @@ QString RunFailures::status(qint32 picture) const
     if (m_count > 0)
         text += QStringLiteral(" %1 failed, last: %2").arg(m_count).arg(m_last);
     return text;
-}
-
-QString RunFailures::logLine(const QDateTime &when, qint32 picture, const QString &message)
-{
-    QString flat = message;
-    flat.replace(u'\r', u' ').replace(u'\n', u' ');
-    const QDateTime stamped = when.toOffsetFromUtc(when.offsetFromUtc());
-    return QStringLiteral("%1 Framelog: picture #%2 failed: %3")
-        .arg(stamped.toString(Qt::ISODateWithMs))
-        .arg(picture)
-        .arg(flat);
 }
 
 qint32 CaptureRun::advance()

@@ -19,8 +19,8 @@ public:
 };
 
 // What went wrong during one run: how many pictures failed since it started
-// and the latest error. Each failure is also written to the log as one line
-// with a time stamp, so that a run nobody watched can be read afterwards.
+// and the latest error. The log line of each failure is the capture
+// session's (capture_session.h).
 class RunFailures {
 public:
     // A new run: nothing failed yet.
@@ -28,21 +28,13 @@ public:
     int count() const { return m_count; }
     const QString &last() const { return m_last; }
 
-    // Picture `picture` failed with `message`: counted, kept and logged.
-    void record(qint32 picture, const QString &message);
+    // A picture failed with `message`: counted and kept.
+    void record(const QString &message);
 
     // The status text while picture `picture` is taken: "Capturing (#n)...",
     // followed, once any picture of the run failed, by " k failed, last: "
     // and the latest error. A later success does not hide it.
     QString status(qint32 picture) const;
-
-    // The log line: local time with its offset, the picture's number and
-    // the message, line breaks flattened.
-    static QString logLine(const QDateTime &when, qint32 picture, const QString &message);
-
-    std::function<QDateTime()> clock = &QDateTime::currentDateTime;
-    // Standard error by default.
-    std::function<void(const QString &line)> log;
 
 private:
     int m_count = 0;
@@ -82,9 +74,6 @@ public:
     // a device, a symbolic link whether it leads anywhere or not. A link to a
     // folder counts as the folder.
     static bool isTaken(const QString &fileName);
-
-    // This run's failures.
-    RunFailures failures;
 
     // Stand-ins for the clock and the regional formats, for tests.
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;

@@ -1,5 +1,6 @@
 #include "record/record_application.h"
 
+#include "core/process_setup.h"
 #include "record/record_options.h"
 #include "record/recorder.h"
 
@@ -118,6 +119,7 @@ QString missingEngineProcess()
 
 int runRecorder(int argc, char *argv[])
 {
+    setUpProcess();
 #ifdef FRAMELOG_HAS_BROWSER
     // A recorder needs no screen; a user who names a platform gets it.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

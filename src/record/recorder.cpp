@@ -21,33 +21,16 @@ constexpr qint64 kRetryAtMostEveryMs = 60 * 1000;
 // A page that never ends loading is recorded as it stands after this.
 constexpr int kFirstPictureAtLatestMs = 60 * 1000;
 
-QString describeCurrentException()
-{
-    try {
-        throw;
-    } catch (const Exception &e) {
-        return e.message();
-    } catch (const std::bad_alloc &) {
-        return QStringLiteral("Out of memory");
-    } catch (const std::exception &e) {
-        return QString::fromLocal8Bit(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
-}
-
 } // namespace
 
-QString recordLogLine(const QString &name, const QString &what, qint64 ms)
-{
-    return QStringLiteral("%1 %2 %3 (%4 ms)")
-        .arg(QDateTime::currentDateTime().toString(Qt::ISODateWithMs), name, what)
-        .arg(ms);
-}
-
 RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog log, QObject *parent)
-    : QObject(parent), m_job(std::move(job)), m_browser(browser), m_log(std::move(log))
+    : QObject(parent), m_job(std::move(job)), m_browser(browser), m_log(std::move(log)),
+      m_session(captureFrontEnd())
 {
+    m_session.logName = m_job.name;
+    m_session.log = [this](const TickResult &result, const QString &line) {
+        m_log(line, result.fate == TickResult::Fate::Failed);
+    };
     m_browser->setParent(this);
     PageTimer = new TTimer(this);
     PictureTimer = new TTimer(this);
@@ -86,13 +69,14 @@ void RecordCamera::start()
     load();
 }
 
-void RecordCamera::stop()
+void RecordCamera::stop(QDeadlineTimer deadline)
 {
     m_stopped = true;
     PageTimer->setEnabled(false);
     PictureTimer->setEnabled(false);
     if (m_firstPictureFallback)
         m_firstPictureFallback->stop();
+    m_session.finishPictures(deadline);
 }
 
 void RecordCamera::load()
@@ -114,35 +98,30 @@ void RecordCamera::startPictures()
     PictureTimer->setEnabled(true);
 }
 
-void RecordCamera::PictureTimerTimer()
+CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
 {
-    QElapsedTimer took;
-    took.start();
-    const qint32 number = m_run.advance();
-    ++m_taken;
-    QString what;
-    bool failed = false;
-    try {
+    CaptureSession::FrontEnd frontEnd;
+    frontEnd.numbered = [](qint32) {};
+    frontEnd.grab = [this] {
         QWidget *area = m_browser->widget();
         TRect selection;
         if (const auto &a = m_job.recipe.area)
             selection = TRect{a->left(), a->top(), a->left() + a->width(), a->top() + a->height()};
-        const QImage picture =
-            grabPage(area, captureSource(m_job.recipe.area.has_value(), selection,
-                                         area ? area->size() : QSize()));
-        const QString fileName =
-            m_run.fileName(m_job.recipe.pattern, [this] { return m_browser->LocationName(); });
-        if (CaptureRun::save(picture, fileName, m_job.recipe.overwrite) ==
-            CaptureRun::Fate::Written)
-            what = fileName;
-        else
-            what = QStringLiteral("skipped, exists: ") + fileName;
-    } catch (...) {
-        failed = true;
-        what = QStringLiteral("failed: ") + describeCurrentException();
-    }
-    m_log(recordLogLine(m_job.name, QStringLiteral("#%1 %2").arg(number).arg(what), took.elapsed()),
-          failed);
+        return grabPage(area, captureSource(m_job.recipe.area.has_value(), selection,
+                                            area ? area->size() : QSize()));
+    };
+    frontEnd.name = [this] {
+        return m_session.run().fileName(m_job.recipe.pattern,
+                                        [this] { return m_browser->LocationName(); });
+    };
+    frontEnd.overwrite = [this] { return m_job.recipe.overwrite; };
+    return frontEnd;
+}
+
+void RecordCamera::PictureTimerTimer()
+{
+    ++m_taken;
+    m_session.tick();
     emit pictureTaken();
 }
 
@@ -164,8 +143,8 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
         this, [this] { m_loadFailed = false; }, Qt::QueuedConnection);
     const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
     m_log(
-        recordLogLine(
-            m_job.name,
+        runLogLine(
+            QDateTime::currentDateTime(), m_job.name,
             QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
             0),
         true);
@@ -229,8 +208,10 @@ void RecordSession::stop()
     if (m_finished)
         return;
     m_finished = true;
+    // One deadline for all: the recorder ends within two seconds of a SIGTERM.
+    const QDeadlineTimer deadline(RecordCamera::kStopWaitMs);
     for (RecordCamera *camera : std::as_const(m_cameras))
-        camera->stop();
+        camera->stop(deadline);
     emit finished();
 }
 

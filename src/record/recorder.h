@@ -1,6 +1,6 @@
 #pragma once
 
-#include "capture/capture_run.h"
+#include "capture/capture_session.h"
 #include "record/record_options.h"
 
 #include <QDeadlineTimer>
@@ -21,15 +21,12 @@ class TTimer;
 // tells the lines that --quiet keeps.
 using RecordLog = std::function<void(const QString &line, bool failure)>;
 
-// The line for one picture: local time stamp with milliseconds, the
-// recipe's name, the picture's number, its file name or what went wrong,
-// and the milliseconds it took.
-QString recordLogLine(const QString &name, const QString &what, qint64 ms);
-
 // One recipe's record: its page, its two timers and its counter. The page
 // is loaded at start; the first picture comes one interval after the first
 // load has ended (or after a minute, if it never ends). A failed picture is
-// logged and the next tick tries again; a page that fails to load, or whose
+// logged and the next tick tries again. Pictures are encoded and written on
+// the capture session's writer thread, logged in tick order (capture
+// session's runLogLine). A page that fails to load, or whose
 // renderer ends, is asked for again at the reload interval, and at most once
 // a minute, reload on or off.
 class RecordCamera : public QObject {
@@ -39,9 +36,14 @@ public:
     RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog log, QObject *parent = nullptr);
     ~RecordCamera() override;
 
+    // How long stopping waits for the pictures in flight: a SIGTERM ends
+    // the recorder within two seconds.
+    static constexpr int kStopWaitMs = 1500;
+
     void start();
-    // No more ticks; the picture in hand, if any, has been written.
-    void stop();
+    // No more ticks; the pictures in flight are written and logged by the
+    // deadline, those still waiting then are dropped and logged as failed.
+    void stop(QDeadlineTimer deadline = QDeadlineTimer(kStopWaitMs));
 
     const RecordJob &job() const { return m_job; }
     // Pictures taken or attempted.
@@ -62,16 +64,19 @@ signals:
 private:
     void load();
     void startPictures();
+    // How the capture session takes and names this recipe's pictures.
+    CaptureSession::FrontEnd captureFrontEnd();
 
     RecordJob m_job;
     TBrowserControl *m_browser;
     RecordLog m_log;
-    CaptureRun m_run;
     QTimer *m_firstPictureFallback = nullptr;
     qint64 m_taken = 0;
     bool m_loadFailed = false;
     bool m_pageFailing = false;
     bool m_stopped = false;
+    // Last: its writer thread ends first.
+    CaptureSession m_session;
 };
 
 // A recorder's whole run: one camera per recipe on one browser engine, the

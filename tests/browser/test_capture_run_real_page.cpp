@@ -114,6 +114,7 @@ void TestCaptureRunRealPage::runWritesThePage()
     form->CaptureTBXItem->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!form->CaptureTBXItem->isChecked(), 10000);
     form->PictureTimer->setOnTimer([this](TTimer *) { form->PictureTimerTimer(); });
+    QVERIFY(form->captureSession().finishPictures());
 
     QCOMPARE(form->statusText(), QStringLiteral("Capturing (#%1)...").arg(first + 2));
     for (qint32 n = first; n <= first + 2; ++n) {
@@ -174,6 +175,7 @@ void TestCaptureRunRealPage::areaModeOverTheBrowser()
     QVERIFY(inFront(view));
     form->PictureTimerTimer();
     form->CaptureTBXItem->trigger();
+    QVERIFY(form->captureSession().finishPictures());
     const QImage decoded =
         decodedFile(dir.filePath(QStringLiteral("block%1.jpg").arg(form->FCaptureCounter)));
     QCOMPARE(decoded.size(), kBlock.size() * ratio);

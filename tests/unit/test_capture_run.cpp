@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -76,6 +77,9 @@ private:
     QString path(const QString &name) const { return dir->filePath(name); }
     void click(QAction *item) { item->trigger(); }
     QSize pageSize() { return w().WebBrowser->widget()->size(); }
+    // Pictures are written on the writer's thread: waits for them and their
+    // results.
+    bool finish() { return w().captureSession().finishPictures(); }
 
     std::unique_ptr<FormFixture> f;
     std::unique_ptr<QTemporaryDir> dir;
@@ -106,6 +110,8 @@ void TestCaptureRun::ticksWriteNumberedFilesOfThePage()
 
     for (int i = 0; i < 3; ++i)
         w().PictureTimerTimer();
+    QCOMPARE(w().statusText(), QStringLiteral("Capturing (#3)..."));
+    QVERIFY(finish());
 
     const QByteArray expected = referenceJpeg(FakePage::picture(QRect(QPoint(), pageSize())));
     QVERIFY(!expected.isEmpty());
@@ -128,6 +134,7 @@ void TestCaptureRun::ticksWriteNumberedFilesOfThePage()
     click(w().CaptureTBXItem);
     QCOMPARE(w().statusText(), QStringLiteral("Capturing..."));
     w().PictureTimerTimer();
+    QVERIFY(finish());
     QCOMPARE(fileBytes(path(QStringLiteral("shot4.jpg"))), expected);
     QCOMPARE(w().statusText(), QStringLiteral("Capturing (#4)..."));
     QVERIFY(!QFile::exists(path(QStringLiteral("shot5.jpg"))));
@@ -154,6 +161,7 @@ void TestCaptureRun::runWithTheRealTimer()
     QTRY_VERIFY_WITH_TIMEOUT(!w().CaptureTBXItem->isChecked(), 10000);
     QCOMPARE(tickTimes.size(), 3);
     QVERIFY2(tickTimes[0] >= kInterval - 5, qPrintable(QString::number(tickTimes[0])));
+    QVERIFY(finish());
     for (int n = 1; n <= 3; ++n)
         QVERIFY(QFile::exists(path(QStringLiteral("t%1.jpg").arg(n))));
     QCOMPARE(w().statusText(), QStringLiteral("Capturing (#3)..."));
@@ -170,6 +178,7 @@ void TestCaptureRun::runWithTheRealTimer()
     QTRY_VERIFY_WITH_TIMEOUT(!w().CaptureTBXItem->isChecked(), 10000);
     QCOMPARE(tickTimes.size(), 1);
     QVERIFY2(tickTimes[0] >= kInterval - 5, qPrintable(QString::number(tickTimes[0])));
+    QVERIFY(finish());
     QVERIFY(QFile::exists(path(QStringLiteral("t4.jpg"))));
     QVERIFY(!QFile::exists(path(QStringLiteral("t5.jpg"))));
     QVERIFY(f->errors.messages.isEmpty());
@@ -182,6 +191,7 @@ void TestCaptureRun::overwriteOffWithAConstantName()
     w().FileNameEdit->setText(name);
     click(w().CaptureTBXItem);
     w().PictureTimerTimer();
+    QVERIFY(finish());
     const QByteArray first = fileBytes(name);
     QVERIFY(parseJpeg(first).ok());
     // Later ticks leave the file alone, and say nothing.
@@ -192,6 +202,7 @@ void TestCaptureRun::overwriteOffWithAConstantName()
         QCOMPARE(w().statusText(), QStringLiteral("Capturing (#%1)...").arg(n));
         QCOMPARE(w().Label5->text(), name);
     }
+    QVERIFY(finish());
     QCOMPARE(fileBytes(name), QByteArray("kept"));
     QVERIFY(f->errors.messages.isEmpty());
     QVERIFY(w().PictureTimer->Enabled());
@@ -205,6 +216,7 @@ void TestCaptureRun::relativeNameUsesTheCurrentDirectory()
     QVERIFY(QDir().mkdir(QStringLiteral("sub")));
     w().FileNameEdit->setText(QStringLiteral("sub/rel%counter%.jpg"));
     w().PictureTimerTimer();
+    QVERIFY(finish());
     QVERIFY(parseJpeg(fileBytes(path(QStringLiteral("sub/rel1.jpg")))).ok());
 
     // The existence test looks in the same place.
@@ -212,11 +224,13 @@ void TestCaptureRun::relativeNameUsesTheCurrentDirectory()
     w().FileNameEdit->setText(QStringLiteral("sub/rel1.jpg"));
     writeFile(path(QStringLiteral("sub/rel1.jpg")), "kept");
     w().PictureTimerTimer();
+    QVERIFY(finish());
     QCOMPARE(fileBytes(path(QStringLiteral("sub/rel1.jpg"))), QByteArray("kept"));
 
     // The error names the full path.
     w().FileNameEdit->setText(QStringLiteral("nowhere/rel.jpg"));
     w().PictureTimerTimer();
+    QVERIFY(finish());
     QCOMPARE(f->errors.messages.size(), 1);
     QVERIFY2(f->errors.messages[0].startsWith(
                  QStringLiteral("Cannot create file \"%1\". ").arg(path("nowhere/rel.jpg"))),
@@ -226,12 +240,16 @@ void TestCaptureRun::relativeNameUsesTheCurrentDirectory()
 void TestCaptureRun::missingFolderReportsEveryTickAndTheRunGoesOn()
 {
     QStringList logged;
-    w().captureRun().failures.log = [&](const QString &line) { logged << line; };
+    w().captureSession().log = [&](const TickResult &result, const QString &line) {
+        if (result.fate == TickResult::Fate::Failed)
+            logged << line;
+    };
     const QString name = path(QStringLiteral("missing/shot%counter%.jpg"));
     w().FileNameEdit->setText(name);
     click(w().CaptureTBXItem);
     for (int n = 1; n <= 3; ++n) {
         w().PictureTimerTimer();
+        QVERIFY(finish());
         QCOMPARE(f->errors.messages.size(), n);
         const QString error =
             QStringLiteral("Cannot create file \"%1\". %2")
@@ -240,8 +258,11 @@ void TestCaptureRun::missingFolderReportsEveryTickAndTheRunGoesOn()
         QCOMPARE(w().statusText(),
                  QStringLiteral("Capturing (#%1)... %1 failed, last: %2").arg(n).arg(error));
         QCOMPARE(logged.size(), n);
-        QVERIFY2(logged.last().endsWith(
-                     QStringLiteral(" Framelog: picture #%1 failed: %2").arg(n).arg(error)),
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\S+ Framelog #%1 failed: %2 \\(\\d+ ms\\)$")
+                                        .arg(n)
+                                        .arg(QRegularExpression::escape(error)))
+                     .match(logged.last())
+                     .hasMatch(),
                  qPrintable(logged.last()));
     }
     QVERIFY(w().CaptureTBXItem->isChecked());
@@ -251,6 +272,7 @@ void TestCaptureRun::missingFolderReportsEveryTickAndTheRunGoesOn()
     // A success does not hide what went wrong; a new run starts afresh.
     QVERIFY(QDir().mkdir(path(QStringLiteral("missing"))));
     w().PictureTimerTimer();
+    QVERIFY(finish());
     QVERIFY(QFile::exists(path(QStringLiteral("missing/shot4.jpg"))));
     QVERIFY(w().statusText().startsWith(QStringLiteral("Capturing (#4)... 3 failed, last: ")));
     click(w().CaptureTBXItem);
@@ -263,21 +285,30 @@ void TestCaptureRun::missingFolderReportsEveryTickAndTheRunGoesOn()
 void TestCaptureRun::errorBoxLeftOpenWhileTicksWrite()
 {
     QStringList logged;
-    w().captureRun().failures.log = [&](const QString &line) { logged << line; };
+    w().captureSession().log = [&](const TickResult &result, const QString &line) {
+        if (result.fate == TickResult::Fate::Failed)
+            logged << line;
+    };
     w().FileNameEdit->setText(path(QStringLiteral("missing/shot%counter%.jpg")));
     click(w().CaptureTBXItem);
     int deepest = 0;
     f->errors.onShow = [&](const QString &) {
         deepest = std::max(deepest, ErrorBox::openCount());
-        // Ticks that arrive while the box is open: two more fail, then the
-        // folder is back and ten write their pictures.
-        for (int i = 0; i < 2; ++i)
+        // Ticks that arrive while the box is open, and their results (the
+        // box's modal loop delivers both): two more fail, then the folder
+        // is back and ten write their pictures.
+        for (int i = 0; i < 2; ++i) {
             w().PictureTimerTimer();
+            QVERIFY(finish());
+        }
         QVERIFY(QDir().mkdir(path(QStringLiteral("missing"))));
-        for (int i = 0; i < 10; ++i)
+        for (int i = 0; i < 10; ++i) {
             w().PictureTimerTimer();
+            QVERIFY(finish());
+        }
     };
     w().PictureTimerTimer();
+    QVERIFY(finish());
     QCOMPARE(f->errors.messages.size(), 1);
     QCOMPARE(deepest, 1);
     QCOMPARE(w().FCaptureCounter, 13);
@@ -290,13 +321,14 @@ void TestCaptureRun::errorBoxLeftOpenWhileTicksWrite()
     QVERIFY(QDir(path(QStringLiteral("missing"))).removeRecursively());
     f->errors.onShow = {};
     w().PictureTimerTimer();
+    QVERIFY(finish());
     QCOMPARE(f->errors.messages.size(), 2);
 }
 
 void TestCaptureRun::errorBoxLeftOpenWithTheRealTimer()
 {
     w().FileNameEdit->setText(path(QStringLiteral("missing/shot%counter%.jpg")));
-    w().captureRun().failures.log = [](const QString &) {};
+    w().captureSession().log = [](const TickResult &, const QString &) {};
     w().PictureTimer->setInterval(5);
     TickCounter ticks;
     w().PictureTimer->installEventFilter(&ticks);
@@ -318,11 +350,16 @@ void TestCaptureRun::errorBoxLeftOpenWithTheRealTimer()
     click(w().CaptureTBXItem);
     QTRY_VERIFY_WITH_TIMEOUT(f->errors.messages.size() >= 2, 5000);
     click(w().CaptureTBXItem);
+    QVERIFY(finish());
     QVERIFY(takenWhileOpen >= 3);
     QCOMPARE(deepest, 1);
-    // Every tick took its picture and counted its failure; boxes were fewer.
-    QCOMPARE(w().captureRun().failures.count(), w().FCaptureCounter);
+    // Every tick took its picture and counted its failure, reported from the
+    // writer's thread; boxes were fewer.
+    QCOMPARE(w().captureSession().failures().count(), w().FCaptureCounter);
     QVERIFY(f->errors.messages.size() < w().FCaptureCounter);
+    QVERIFY2(w().statusText().startsWith(
+                 QStringLiteral("Capturing (#%1)... %1 failed, last: ").arg(w().FCaptureCounter)),
+             qPrintable(w().statusText()));
 }
 
 void TestCaptureRun::failedCaptureEndsTheTick()
@@ -341,6 +378,7 @@ void TestCaptureRun::failedCaptureEndsTheTick()
     QVERIFY(QDir(dir->path()).isEmpty());
 
     w().PictureTimerTimer(); // the next tries again
+    QVERIFY(finish());
     QVERIFY(QFile::exists(path(QStringLiteral("shot2.jpg"))));
 }
 
@@ -421,6 +459,7 @@ void TestCaptureRun::runFromAreaModeCapturesTheSelection()
     QCOMPARE(form.FSelection, (TRect{10, 20, 110, 70}));
 
     form.PictureTimerTimer();
+    QVERIFY(finish());
     QCOMPARE(fileBytes(path(QStringLiteral("area1.jpg"))),
              referenceJpeg(FakePage::picture(QRect(10, 20, 100, 50))));
     QVERIFY(f->errors.messages.isEmpty());

@@ -1,6 +1,7 @@
-// The capture run's rules without a window: the counter, the names and the
-// picture's fate on disk.
+// The capture run's rules without a window: the counter, the names, the
+// picture's fate on disk and the run's failures and log.
 #include "capture/capture_run.h"
+#include "capture/capture_session.h"
 #include "capture/whole_file.h"
 #include "core/exception.h"
 #include "jpeg_reader.h"
@@ -347,26 +348,33 @@ void TestCaptureRunRules::permissionsOfNewAndReplacedFiles()
 void TestCaptureRunRules::failuresAreCountedAndLogged()
 {
     RunFailures failures;
-    QStringList lines;
-    failures.log = [&](const QString &line) { lines << line; };
-    failures.clock = [] {
-        return QDateTime(QDate(2026, 7, 12), QTime(3, 4, 5, 678), Qt::OffsetFromUTC, 7200);
-    };
     QCOMPARE(failures.status(811), QStringLiteral("Capturing (#811)..."));
     const QString full =
         QStringLiteral("Cannot create file \"/pics/a.jpg\". No space left on device");
-    failures.record(812, QStringLiteral("Canvas does not allow drawing"));
-    failures.record(813, full);
+    failures.record(QStringLiteral("Canvas does not allow drawing"));
+    failures.record(full);
     // A later picture, failed or not, still shows them.
     QCOMPARE(failures.status(814), QStringLiteral("Capturing (#814)... 2 failed, last: ") + full);
-    QCOMPARE(lines,
-             (QStringList{"2026-07-12T03:04:05.678+02:00 Framelog: picture #812 failed: Canvas "
-                          "does not allow drawing",
-                          "2026-07-12T03:04:05.678+02:00 Framelog: picture #813 failed: " + full}));
-    QCOMPARE(RunFailures::logLine(QDateTime(), 1, QStringLiteral("a\nb\r\nc")).section(u' ', 1),
-             QStringLiteral("Framelog: picture #1 failed: a b  c"));
     failures.reset();
     QCOMPARE(failures.status(815), QStringLiteral("Capturing (#815)..."));
+
+    // One log line for the window and the recorder.
+    const QDateTime when(QDate(2026, 7, 12), QTime(3, 4, 5, 678), Qt::OffsetFromUTC, 7200);
+    const auto line = [&](TickResult::Fate fate, const QString &error) {
+        return runLogLine(when, QStringLiteral("Framelog"),
+                          tickLogText({812, QStringLiteral("/pics/a 812.jpg"), fate, error, 3, 1}),
+                          3);
+    };
+    QCOMPARE(line(TickResult::Fate::Failed, full),
+             "2026-07-12T03:04:05.678+02:00 Framelog #812 failed: " + full + " (3 ms)");
+    QCOMPARE(line(TickResult::Fate::Written, QString()),
+             QStringLiteral("2026-07-12T03:04:05.678+02:00 Framelog #812 /pics/a 812.jpg (3 ms)"));
+    QCOMPARE(line(TickResult::Fate::Skipped, QString()),
+             QStringLiteral("2026-07-12T03:04:05.678+02:00 Framelog #812 skipped, exists: "
+                            "/pics/a 812.jpg (3 ms)"));
+    QCOMPARE(runLogLine(QDateTime(), QStringLiteral("cam"), QStringLiteral("a\nb\r\nc"), 0)
+                 .section(u' ', 1),
+             QStringLiteral("cam a b  c (0 ms)"));
 }
 
 QTEST_MAIN(TestCaptureRunRules)

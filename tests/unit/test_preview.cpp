@@ -212,6 +212,7 @@ void TestPreview::runTicksDoNotUpdateIt()
     w().PictureTimerTimer();
     w().PictureTimerTimer();
     w().CaptureTBXItem->trigger();
+    QVERIFY(w().captureSession().finishPictures());
     QCOMPARE(preview().Image1->pixmap().cacheKey(), shown);
     QVERIFY(f->errors.messages.isEmpty());
 }

@@ -42,6 +42,7 @@ void TestRecordCamera::picturesStartOnceThePageHasLoaded()
     QCOMPARE(camera.PictureTimer->Interval(), 250u);
     // The tick writes the fake page's picture under the recipe's pattern.
     camera.PictureTimerTimer();
+    camera.stop(); // the picture in flight is written and logged
     QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("p1.jpg"))));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(

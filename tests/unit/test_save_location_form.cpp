@@ -86,6 +86,7 @@ void TestSaveLocationForm::ticksWhileTheDialogIsOpen()
         return confirm ? std::optional<QString>(chosen.path()) : std::nullopt;
     };
     field->ButtonClick();
+    QVERIFY(f.form->captureSession().finishPictures());
     QCOMPARE(fieldWhileOpen, QStringLiteral("shot%counter%.jpg"));
     QCOMPARE(shownWhileOpen, QStringLiteral("shot1.jpg"));
     QCOMPARE(startFolder, QFileInfo(dir.path()).canonicalFilePath()); // the pattern's folder
@@ -95,6 +96,7 @@ void TestSaveLocationForm::ticksWhileTheDialogIsOpen()
     const QString folder = confirm ? chosen.path() : dir.path();
     QCOMPARE(f.form->Label5->text(), folder + QStringLiteral("/shot1.jpg"));
     f.form->PictureTimerTimer();
+    QVERIFY(f.form->captureSession().finishPictures());
     QVERIFY(QFileInfo::exists(folder + QStringLiteral("/shot2.jpg")));
     QVERIFY(QDir(current.path()).isEmpty());
     QVERIFY(f.errors.messages.isEmpty());
