@@ -5,6 +5,7 @@
 #include "capture/whole_file.h"
 #include "core/exception.h"
 #include "jpeg_reader.h"
+#include "test_pictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +14,6 @@
 
 #include <atomic>
 #include <csignal>
-#include <random>
 #include <thread>
 
 #include <fcntl.h>
@@ -38,26 +38,6 @@ QImage picture()
     QImage image(40, 30, QImage::Format_RGB32);
     image.fill(qRgb(10, 200, 30));
     return image;
-}
-
-// Grain makes a large file that takes a while to encode.
-QImage noise(int width, int height, unsigned seed)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    std::mt19937 random(seed);
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = 0xff000000u | (random() & 0xffffffu);
-    }
-    return image;
-}
-
-// Everything in `folder`, hidden entries (a temporary file) included.
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 QString saveError(const QImage &image, const QString &name, bool overwrite,

@@ -5,6 +5,7 @@
 #include "capture/whole_file.h"
 #include "core/exception.h"
 #include "jpeg_reader.h"
+#include "test_pictures.h"
 
 #include <QDir>
 #include <QSemaphore>
@@ -12,7 +13,6 @@
 #include <QTest>
 
 #include <memory>
-#include <random>
 
 using namespace framelog;
 using namespace framelog::test;
@@ -26,25 +26,6 @@ QImage picture(int width = 40, int height = 30)
     QImage image(width, height, QImage::Format_RGB32);
     image.fill(qRgb(10, 200, 30));
     return image;
-}
-
-// Grain: a picture that takes a while to encode.
-QImage noise(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    std::mt19937 random(7);
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = 0xff000000u | (random() & 0xffffffu);
-    }
-    return image;
-}
-
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(
-        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 // A writer that waits at a gate the test opens, one picture at a time, and
@@ -211,7 +192,7 @@ void TestCaptureSession::stoppingLeavesOnlyWholeFiles()
     QFETCH(bool, quit);
     QTemporaryDir dir;
     Camera camera(dir.filePath(QStringLiteral("p%counter%.jpg")));
-    camera.next = noise(1600, 1200);
+    camera.next = noise(1600, 1200, 7);
     Gate gate; // open: it only tells when the writer holds a picture
     gate.open.release(4);
     camera.session->writer().setWrite(gate.write());

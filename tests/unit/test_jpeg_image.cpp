@@ -1,6 +1,7 @@
 #include "capture/jpeg_image.h"
 
 #include "jpeg_reader.h"
+#include "test_pictures.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,7 +13,6 @@
 #include <cerrno>
 #include <cstring>
 #include <functional>
-#include <random>
 
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -62,18 +62,6 @@ QImage quadrants(QImage::Format format)
     p.fillRect(32, 32, 32, 32, kQuadrants[3]);
     p.end();
     return image.convertToFormat(format);
-}
-
-QImage noise(int width, int height, unsigned seed = 1)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    std::mt19937 random(seed);
-    for (int y = 0; y < height; ++y) {
-        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
-        for (int x = 0; x < width; ++x)
-            line[x] = 0xff000000u | (random() & 0xffffffu);
-    }
-    return image;
 }
 
 bool near(QRgb actual, const QColor &expected, int tolerance = 3)
