@@ -36,6 +36,7 @@
 #include "app/main_form.h"
 #include "browse/web_engine_browser.h"
 #include "core/error_guard.h"
+#include "cpu_time.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"
 
@@ -65,13 +66,6 @@ namespace {
 
 constexpr int kInterval = 100; // ms, the picture field's smallest value
 constexpr double kLateBy = kInterval / 10.0;
-
-double cpuMs(clockid_t clock)
-{
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
-}
 
 struct Usage {
     qint64 residentKiB = 0;

@@ -13,6 +13,7 @@
 // beat. Target: at most 1 ms per comparison at 1920x1080.
 
 #include "capture/frame_compare.h"
+#include "cpu_time.h"
 
 #include <QElapsedTimer>
 #include <QImage>
@@ -47,13 +48,6 @@ QImage cameraLike(int width, int height, unsigned seed)
     return image;
 }
 
-double threadCpuMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
 struct Timing {
     double wall = 1e300; // ms per call, best round
     double cpu = 1e300;
@@ -68,10 +62,10 @@ Timing timeCalls(const std::function<void(int)> &call, int perRound, int rounds)
     for (int round = 0; round < rounds; ++round) {
         QElapsedTimer timer;
         timer.start();
-        const double cpuStart = threadCpuMs();
+        const double cpuStart = cpuMs();
         for (int n = 0; n < perRound; ++n)
             call(n);
-        best.cpu = std::min(best.cpu, (threadCpuMs() - cpuStart) / perRound);
+        best.cpu = std::min(best.cpu, (cpuMs() - cpuStart) / perRound);
         best.wall = std::min(best.wall, double(timer.nsecsElapsed()) / 1e6 / perRound);
     }
     return best;

@@ -15,6 +15,7 @@
 
 #include "capture/jpeg_image.h"
 #include "capture/whole_file.h"
+#include "cpu_time.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -129,13 +130,6 @@ QByteArray bareEncode(const QImage &image, J_COLOR_SPACE space, int components)
     return result;
 }
 
-double threadCpuMs()
-{
-    timespec ts;
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
-}
-
 struct Timing {
     double wall = 1e300; // ms per picture
     double cpu = 1e300;  // this thread's CPU time, kernel work included
@@ -153,10 +147,10 @@ std::vector<Timing> timeRoutes(const std::vector<std::function<void()>> &routes,
         for (std::size_t i = 0; i < routes.size(); ++i) {
             QElapsedTimer timer;
             timer.start();
-            const double cpuStart = threadCpuMs();
+            const double cpuStart = cpuMs();
             for (int n = 0; n < perRound; ++n)
                 routes[i]();
-            best[i].cpu = std::min(best[i].cpu, (threadCpuMs() - cpuStart) / perRound);
+            best[i].cpu = std::min(best[i].cpu, (cpuMs() - cpuStart) / perRound);
             best[i].wall = std::min(best[i].wall, double(timer.nsecsElapsed()) / 1e6 / perRound);
         }
     }
