@@ -109,7 +109,7 @@ QString recordHelpText(const QCommandLineParser &parser)
     QString help = parser.helpText();
     // The same width, so the descriptions stay in their column.
     help.replace(QStringLiteral("--skip-unchanged <THRESHOLD>"),
-                 QStringLiteral("--skip-unchanged[=THRESHOLD] "));
+                 QStringLiteral("--skip-unchanged[=THRESHOLD]"));
     return help;
 }
 
