@@ -2,7 +2,9 @@
 
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
+#include "browse/load_wait.h"
 #include "capture/preview_form.h"
+#include "capture/run_watch.h"
 #include "core/error_guard.h"
 #include "settings/timer.h"
 #include "ui/directory_edit.h"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capture_session.h"
+#include "capture/frame_watch.h"
 #include "capture/selection.h"
 
 #include <QIcon>
@@ -9,6 +10,7 @@
 #include <QMainWindow>
 #include <QPointer>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -27,6 +29,8 @@ class QToolBar;
 namespace framelog {
 
 class ElidedLabel;
+class LoadWait;
+class RunWatch;
 class TAddressComboBox;
 class TBrowserControl;
 class TDirectoryEdit;
@@ -250,6 +254,22 @@ private:
     CaptureSession::FrontEnd captureFrontEnd();
     // What became of a tick: a failure goes to the status bar and the box.
     void pictureDone(const TickResult &result);
+    // A run's frame watch and load wait, when the recipe asked for them.
+    void startWatch();
+    void stopWatch();
+    // The run's status line for picture `picture`.
+    QString runStatus(qint32 picture);
+    // A line of the run's log (standard error).
+    void logLine(const QString &what) const;
+
+    // Pictures worth keeping, from the recipe; all off without one, and then
+    // a run has neither watch nor wait and ticks as it always did.
+    FrameWatchOptions m_watchOptions;
+    std::optional<std::chrono::milliseconds> m_waitForLoad;
+    std::unique_ptr<RunWatch> m_runWatch;
+    std::unique_ptr<LoadWait> m_loadWait;
+    // The stall, or its end, shown in the run's status line.
+    QString m_runNote;
 
     // The run's error box is open; ticks go on meanwhile without a box of
     // their own.

@@ -44,6 +44,16 @@ void TMainForm::applyRecipe(const Recipe &recipe)
         FSelectionActive = true;
     }
     AllowPopupsTBXCheckBox->setChecked(recipe.popups);
+    // Used by the runs from now on.
+    m_watchOptions = {};
+    m_watchOptions.skipUnchanged = recipe.skipUnchanged;
+    if (recipe.stallAfterMs)
+        m_watchOptions.stallAfter = std::chrono::milliseconds(*recipe.stallAfterMs);
+    if (recipe.onStall == Recipe::OnStall::Reload)
+        m_watchOptions.onStall = FrameWatchOptions::OnStall::Reload;
+    m_waitForLoad.reset();
+    if (recipe.waitForLoadMs)
+        m_waitForLoad = std::chrono::milliseconds(*recipe.waitForLoadMs);
     FileWorkOfflineTBXItem->setChecked(recipe.offline);
     FileWorkOfflineTBXItemClick();
 

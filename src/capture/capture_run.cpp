@@ -20,11 +20,14 @@ void RunFailures::record(const QString &message)
     m_last = message;
 }
 
-QString RunFailures::status(qint32 picture) const
+QString RunFailures::status(qint32 picture, const QStringList &notes) const
 {
     QString text = QStringLiteral("Capturing (#%1)...").arg(picture);
+    QStringList parts = notes;
     if (m_count > 0)
-        text += QStringLiteral(" %1 failed, last: %2").arg(m_count).arg(m_last);
+        parts << QStringLiteral("%1 failed, last: %2").arg(m_count).arg(m_last);
+    if (!parts.isEmpty())
+        text += QLatin1Char(' ') + parts.join(QStringLiteral(", "));
     return text;
 }
 

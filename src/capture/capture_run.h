@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -32,9 +33,10 @@ public:
     void record(const QString &message);
 
     // The status text while picture `picture` is taken: "Capturing (#n)...",
-    // followed, once any picture of the run failed, by " k failed, last: "
-    // and the latest error. A later success does not hide it.
-    QString status(qint32 picture) const;
+    // followed by the `notes` ("3 skipped") and, once any picture of the run
+    // failed, by "k failed, last: " and the latest error, all these joined
+    // by ", " after one space. A later success does not hide the failures.
+    QString status(qint32 picture, const QStringList &notes = {}) const;
 
 private:
     int m_count = 0;

@@ -82,6 +82,12 @@ public:
     ~CaptureSession() override;
 
     CaptureRun &run() { return m_run; }
+    // The judge for the ticks from now on (FrontEnd::judge); empty: none,
+    // and the counter rises first again.
+    void setJudge(std::function<bool(const QImage &)> judge)
+    {
+        m_frontEnd.judge = std::move(judge);
+    }
     RunFailures &failures() { return m_failures; }
     PictureWriter &writer() { return m_writer; }
 

@@ -17,15 +17,31 @@ FrameWatch::FrameWatch(FrameWatchOptions options) : m_options(options)
         throw EPropertyError(QStringLiteral("The stall time must be above 0"));
 }
 
+QImage FrameWatch::skipReference() const
+{
+    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it)
+        if (!it->picture.isNull())
+            return it->picture;
+    return m_written;
+}
+
+QImage FrameWatch::stallReference() const
+{
+    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it)
+        if (!it->picture.isNull() && !it->flat)
+            return it->picture;
+    return m_writtenSolid;
+}
+
 FrameVerdict FrameWatch::judge(const QImage &picture, const QDateTime &at)
 {
     FrameVerdict verdict;
-    m_pending = QImage();
-    m_pendingFlat = false;
     // A picture with nothing in it goes to the writer, which says why it
     // cannot be written; skipping it would hide that.
-    if (!m_options.any() || picture.isNull())
+    if (!m_options.any() || picture.isNull()) {
+        m_pending.push_back({});
         return verdict;
+    }
 
     const bool skipping = m_options.skipUnchanged.has_value();
     const auto unchangedFrom = [&](const QImage &reference) {
@@ -37,29 +53,34 @@ FrameVerdict FrameWatch::judge(const QImage &picture, const QDateTime &at)
     };
 
     bool skippable = false;
+    // Both taken before this picture joins the ones in flight.
+    const QImage skipFrom = skipping ? skipReference() : QImage();
+    const QImage stallFrom = skipping && m_options.stallAfter ? stallReference() : QImage();
     if (skipping) {
-        skippable = unchangedFrom(m_written);
+        skippable = unchangedFrom(skipFrom);
         if (skippable) {
             verdict.write = false;
             ++m_totals.skipped;
-        } else {
-            m_pending = picture;
         }
     }
-    if (!m_options.stallAfter)
-        return verdict;
-
     // A flat picture (the blank page of a reload) never becomes the one a
     // stall compares with: the frozen picture that comes back after it is
     // still the same frozen picture, not a change that ends the stall.
-    const bool flat = isFlatColour(picture);
+    const bool flat = m_options.stallAfter && isFlatColour(picture);
+    if (verdict.write)
+        m_pending.push_back({skipping ? picture : QImage(), flat});
+    if (!m_options.stallAfter)
+        return verdict;
+
     bool unchanged;
-    if (skipping && m_stallReference.constBits() == m_written.constBits())
-        unchanged = skippable;
-    else
-        unchanged = unchangedFrom(m_stallReference);
-    if (!skipping && !flat)
-        m_stallReference = picture; // skipping off: each picture against the one before
+    if (skipping) {
+        unchanged =
+            stallFrom.constBits() == skipFrom.constBits() ? skippable : unchangedFrom(stallFrom);
+    } else {
+        unchanged = unchangedFrom(m_previous);
+        if (!flat)
+            m_previous = picture; // skipping off: each picture against the one before
+    }
 
     const qint64 period = m_options.stallAfter->count();
     const bool reload = m_options.onStall == FrameWatchOptions::OnStall::Reload;
@@ -91,25 +112,27 @@ FrameVerdict FrameWatch::judge(const QImage &picture, const QDateTime &at)
         m_stalled = false;
         m_staleSince.reset();
     }
-    m_pendingFlat = flat;
     return verdict;
 }
 
 void FrameWatch::written()
 {
     ++m_totals.written;
-    if (m_pending.isNull())
+    if (m_pending.empty())
         return;
-    m_written = m_pending;
-    if (!m_pendingFlat)
-        m_stallReference = m_pending;
-    m_pending = QImage();
+    const Pending done = std::move(m_pending.front());
+    m_pending.pop_front();
+    if (done.picture.isNull())
+        return;
+    m_written = done.picture;
+    if (!done.flat)
+        m_writtenSolid = done.picture;
 }
 
 void FrameWatch::failed()
 {
-    ++m_totals.failed;
-    m_pending = QImage();
+    if (!m_pending.empty())
+        m_pending.pop_front();
 }
 
 FrameTotals FrameWatch::totals(const QDateTime &now) const

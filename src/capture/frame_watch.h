@@ -8,6 +8,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <deque>
 #include <optional>
 
 namespace framelog {
@@ -81,23 +82,42 @@ public:
 
     // Judges `picture`, taken at `at` (local time; stall lengths follow it).
     FrameVerdict judge(const QImage &picture, const QDateTime &at);
-    // The picture judged last was written; with skipping on it becomes the
-    // one later pictures are compared with.
+    // What became of the oldest picture judged to be written and not yet
+    // reported: reports come in the order of the judging, and may come after
+    // later pictures were judged (a writer thread writes them meanwhile).
+    // Written: with skipping on it is the one later pictures are compared
+    // with.
     void written();
-    // Writing the picture judged last failed: later pictures are still
-    // compared with the last one written.
+    // Not written (its write failed, or its name was taken): later pictures
+    // are compared with the last one written. Failures themselves are
+    // counted by the run (RunFailures), not here.
     void failed();
 
     bool stalled() const { return m_stalled; }
-    // The totals so far; an ongoing stall counts up to `now`.
+    // The totals so far, failed left at 0; an ongoing stall counts up to
+    // `now`.
     FrameTotals totals(const QDateTime &now) const;
 
 private:
+    // A picture judged to be written, until its outcome is reported.
+    struct Pending {
+        QImage picture; // while skipping
+        bool flat = false;
+    };
+    // What a picture is compared with for skipping: the newest picture
+    // handed over to be written, else the last written. A picture still in
+    // flight counts as written, so a frozen page is not written twice while
+    // its first picture is on its way; should it fail, the comparison falls
+    // back to the last written one.
+    QImage skipReference() const;
+    // What a stall compares with while skipping: the same, never flat.
+    QImage stallReference() const;
+
     FrameWatchOptions m_options;
-    QImage m_written;        // the last written picture, while skipping
-    QImage m_stallReference; // what a stall compares with; never a flat picture
-    QImage m_pending;        // judged to be written, not yet reported
-    bool m_pendingFlat = false;
+    QImage m_written;      // the last written picture, while skipping
+    QImage m_writtenSolid; // the last written one not flat, while skipping
+    QImage m_previous;     // skipping off: the picture before, never flat
+    std::deque<Pending> m_pending;
     std::optional<QDateTime> m_staleSince;
     bool m_stalled = false;
     QDateTime m_lastReload;

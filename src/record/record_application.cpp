@@ -132,12 +132,19 @@ int runRecorder(int argc, char *argv[])
 
     QCommandLineParser parser;
     addRecordOptions(parser);
-    if (!parser.parse(QApplication::arguments())) {
+    QStringList arguments;
+    try {
+        arguments = recordArguments(QApplication::arguments());
+    } catch (const ERecipe &e) {
+        say(e.message());
+        return 2;
+    }
+    if (!parser.parse(arguments)) {
         say(parser.errorText());
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+        std::fputs(qPrintable(recordHelpText(parser)), stdout);
         return 0;
     }
     if (parser.isSet(QStringLiteral("version"))) {

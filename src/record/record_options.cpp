@@ -18,6 +18,10 @@ const QHash<QString, QString> &valueOptions()
         {QStringLiteral("reload-every"), recipe_key::reloadEvery},
         {QStringLiteral("area"), recipe_key::area},
         {QStringLiteral("size"), recipe_key::size},
+        {QStringLiteral("wait-for-load"), recipe_key::waitForLoad},
+        {QStringLiteral("skip-unchanged"), recipe_key::skipUnchanged},
+        {QStringLiteral("stall-after"), recipe_key::stallAfter},
+        {QStringLiteral("on-stall"), recipe_key::onStall},
     };
     return options;
 }
@@ -66,6 +70,49 @@ QString applyOptions(const QCommandLineParser &parser, Recipe &recipe)
 
 } // namespace
 
+QStringList recordArguments(const QStringList &arguments)
+{
+    // QCommandLineParser knows no option with an optional value: the bare
+    // option gets its default here, and a value must follow "=".
+    const QString bare = QStringLiteral("--skip-unchanged");
+    QStringList result;
+    bool options = true;
+    for (qsizetype i = 0; i < arguments.size(); ++i) {
+        const QString &argument = arguments[i];
+        if (argument == u"--")
+            options = false;
+        if (!options || argument != bare || i == 0) {
+            result << argument;
+            continue;
+        }
+        // "--skip-unchanged 5%" would read 5% as a recipe file.
+        if (i + 1 < arguments.size() && !arguments[i + 1].startsWith(u'-')) {
+            Recipe probe;
+            bool threshold = true;
+            try {
+                setRecipeValue(probe, recipe_key::skipUnchanged, arguments[i + 1]);
+            } catch (const ERecipe &) {
+                threshold = false;
+            }
+            if (threshold)
+                throw ERecipe(QStringLiteral("--skip-unchanged takes its threshold after \"=\": "
+                                             "--skip-unchanged=%1")
+                                  .arg(arguments[i + 1]));
+        }
+        result << bare + QStringLiteral("=0");
+    }
+    return result;
+}
+
+QString recordHelpText(const QCommandLineParser &parser)
+{
+    QString help = parser.helpText();
+    // The same width, so the descriptions stay in their column.
+    help.replace(QStringLiteral("--skip-unchanged <THRESHOLD>"),
+                 QStringLiteral("--skip-unchanged[=THRESHOLD]"));
+    return help;
+}
+
 void addRecordOptions(QCommandLineParser &parser)
 {
     parser.setApplicationDescription(
@@ -97,7 +144,27 @@ void addRecordOptions(QCommandLineParser &parser)
         {QStringLiteral("popups"), QStringLiteral("Let the page open popup windows.")},
         {QStringLiteral("offline"),
          QStringLiteral("Let no request reach the network (local pages only).")},
-        {QStringLiteral("count"), QStringLiteral("Stop after N pictures of each recipe."),
+        {QStringLiteral("wait-for-load"),
+         QStringLiteral("A picture due while the page reloads waits until it is drawn, at most "
+                        "this long (100 ms to 10 min; a bare number is seconds)."),
+         QStringLiteral("DURATION")},
+        {QStringLiteral("skip-unchanged"),
+         QStringLiteral("Do not write a picture whose share of changed 8x8 blocks against the "
+                        "last written one is at most THRESHOLD: a fraction (0.05) or a "
+                        "percentage (5%), below 1; without a value 0, only identical pictures. "
+                        "The value follows \"=\"."),
+         QStringLiteral("THRESHOLD")},
+        {QStringLiteral("stall-after"),
+         QStringLiteral("Pictures unchanged or one flat colour this long (1 s to 7 days) mean a "
+                        "stalled page: logged once, and the page reloaded with --on-stall "
+                        "reload."),
+         QStringLiteral("DURATION")},
+        {QStringLiteral("on-stall"),
+         QStringLiteral("What a stall does: log (the default) or reload the page, at most once "
+                        "per stall period."),
+         QStringLiteral("log|reload")},
+        {QStringLiteral("count"),
+         QStringLiteral("Stop after N pictures of each recipe (skipped ones do not count)."),
          QStringLiteral("N")},
         {QStringLiteral("for"),
          QStringLiteral("Stop after this long; a bare number is seconds (such as 90min)."),

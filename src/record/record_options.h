@@ -31,6 +31,12 @@ struct RecordPlan {
 
 // The recorder's options, in the usual GNU style, with --help and --version.
 void addRecordOptions(QCommandLineParser &parser);
+// The command line as the parser takes it: a bare --skip-unchanged (no
+// "=") means --skip-unchanged=0. Throws ERecipe when a threshold follows it
+// as the next argument, where it would be read as a recipe file.
+QStringList recordArguments(const QStringList &arguments);
+// The parser's help, showing --skip-unchanged's value as optional.
+QString recordHelpText(const QCommandLineParser &parser);
 
 // The plan for a parsed command line. Recipe options (--url ... --offline,
 // and --recipe FILE) apply in the order given, a later one overriding an

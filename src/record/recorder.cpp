@@ -1,6 +1,7 @@
 #include "record/recorder.h"
 
 #include "browse/browser_control.h"
+#include "browse/load_wait.h"
 #include "capture/page_capture.h"
 #include "settings/timer.h"
 
@@ -20,6 +21,18 @@ namespace {
 constexpr qint64 kRetryAtMostEveryMs = 60 * 1000;
 // A page that never ends loading is recorded as it stands after this.
 constexpr int kFirstPictureAtLatestMs = 60 * 1000;
+
+// What a recipe asks of the frame watch.
+FrameWatchOptions watchOptions(const Recipe &recipe)
+{
+    FrameWatchOptions options;
+    options.skipUnchanged = recipe.skipUnchanged;
+    if (recipe.stallAfterMs)
+        options.stallAfter = std::chrono::milliseconds(*recipe.stallAfterMs);
+    options.onStall = recipe.onStall == Recipe::OnStall::Reload ? FrameWatchOptions::OnStall::Reload
+                                                                : FrameWatchOptions::OnStall::Log;
+    return options;
+}
 
 } // namespace
 
@@ -54,12 +67,35 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
         area->resize(recipe.size);
         area->show();
     }
+
+    // Off unless the recipe asks: then every picture is judged first.
+    if (recipe.waitForLoadMs || recipe.skipUnchanged || recipe.stallAfterMs) {
+        RunWatch::Hooks hooks;
+        hooks.reload = [this] { reload(); };
+        // A stall is trouble with the page: --quiet keeps it.
+        hooks.report = [this](const QString &text) { logLine(text, true); };
+        hooks.skipped = [this](qint64 skipped) {
+            logLine(QStringLiteral("unchanged, %1").arg(skippedText(skipped)), false);
+        };
+        m_watch = std::make_unique<RunWatch>(watchOptions(recipe), std::move(hooks));
+        m_session.setJudge([this](const QImage &picture) { return m_watch->judge(picture); });
+    }
 }
 
 RecordCamera::~RecordCamera() = default;
 
 void RecordCamera::start()
 {
+    if (const auto limit = m_job.recipe.waitForLoadMs) {
+        m_loadWait = new LoadWait(m_browser, std::chrono::milliseconds(*limit), this);
+        connect(m_loadWait, &LoadWait::ready, this, [this, limit](bool timedOut) {
+            if (m_stopped)
+                return;
+            if (timedOut)
+                logLine(loadWaitTimedOutText(std::chrono::milliseconds(*limit)), true);
+            takePicture();
+        });
+    }
     PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));
     PageTimer->setEnabled(m_job.recipe.reload);
     m_firstPictureFallback = new QTimer(this);
@@ -71,12 +107,21 @@ void RecordCamera::start()
 
 void RecordCamera::stop(QDeadlineTimer deadline)
 {
-    m_stopped = true;
+    const bool first = !std::exchange(m_stopped, true);
     PageTimer->setEnabled(false);
     PictureTimer->setEnabled(false);
     if (m_firstPictureFallback)
         m_firstPictureFallback->stop();
+    if (m_loadWait)
+        m_loadWait->cancel();
     m_session.finishPictures(deadline);
+    if (first && m_watch)
+        logLine(m_watch->summary(m_session.failures()), false);
+}
+
+void RecordCamera::logLine(const QString &what, bool keptWhenQuiet)
+{
+    m_log(runLogLine(QDateTime::currentDateTime(), m_job.name, what, 0), keptWhenQuiet);
 }
 
 void RecordCamera::load()
@@ -101,7 +146,10 @@ void RecordCamera::startPictures()
 CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
 {
     CaptureSession::FrontEnd frontEnd;
-    frontEnd.numbered = [](qint32) {};
+    frontEnd.numbered = [this](qint32 number) {
+        if (m_watch)
+            m_watch->numbered(number);
+    };
     frontEnd.grab = [this] {
         QWidget *area = m_browser->widget();
         TRect selection;
@@ -115,17 +163,37 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
                                         [this] { return m_browser->LocationName(); });
     };
     frontEnd.overwrite = [this] { return m_job.recipe.overwrite; };
+    frontEnd.done = [this](const TickResult &result) {
+        if (m_watch)
+            m_watch->done(result);
+    };
     return frontEnd;
 }
 
 void RecordCamera::PictureTimerTimer()
 {
-    ++m_taken;
+    // A tick that falls into a load waits for its page (`ready`).
+    if (m_loadWait && !m_loadWait->mayCapture())
+        return;
+    takePicture();
+}
+
+void RecordCamera::takePicture()
+{
+    const qint32 before = m_session.run().counter();
     m_session.tick();
+    if (m_session.run().counter() == before)
+        return; // skipped: unchanged
+    ++m_taken;
     emit pictureTaken();
 }
 
 void RecordCamera::PageTimerTimer()
+{
+    reload();
+}
+
+void RecordCamera::reload()
 {
     // A page that never loaded is asked for again; a loaded one reloads.
     if (m_pageFailing)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capture_session.h"
+#include "capture/run_watch.h"
 #include "record/record_options.h"
 
 #include <QDeadlineTimer>
@@ -9,11 +10,13 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class QTimer;
 
 namespace framelog {
 
+class LoadWait;
 class TBrowserControl;
 class TTimer;
 
@@ -29,6 +32,11 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // session's runLogLine). A page that fails to load, or whose
 // renderer ends, is asked for again at the reload interval, and at most once
 // a minute, reload on or off.
+//
+// With the recipe's wait-for-load, skip-unchanged or stall-after, the run
+// has a RunWatch (unchanged pictures are skipped and take no number, stalls
+// are logged and, asked to, reloaded) and a LoadWait (a tick that falls
+// into a load waits for its page); its summary is logged when it stops.
 class RecordCamera : public QObject {
     Q_OBJECT
 public:
@@ -46,7 +54,8 @@ public:
     void stop(QDeadlineTimer deadline = QDeadlineTimer(kStopWaitMs));
 
     const RecordJob &job() const { return m_job; }
-    // Pictures taken or attempted.
+    // Pictures taken or attempted: each tick that took a number (a
+    // skipped picture takes none, held ticks merge into one).
     qint64 taken() const { return m_taken; }
     TBrowserControl *browser() const { return m_browser; }
 
@@ -63,7 +72,11 @@ signals:
 
 private:
     void load();
+    void reload();
     void startPictures();
+    // One tick that may capture now.
+    void takePicture();
+    void logLine(const QString &what, bool keptWhenQuiet);
     // How the capture session takes and names this recipe's pictures.
     CaptureSession::FrontEnd captureFrontEnd();
 
@@ -75,6 +88,8 @@ private:
     bool m_loadFailed = false;
     bool m_pageFailing = false;
     bool m_stopped = false;
+    std::unique_ptr<RunWatch> m_watch;
+    LoadWait *m_loadWait = nullptr;
     // Last: its writer thread ends first.
     CaptureSession m_session;
 };

@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QHash>
+#include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -97,6 +98,56 @@ qint64 parseInterval(const QString &key, const QString &text, const QString &fie
     return *ms;
 }
 
+bool isOff(const QString &text)
+{
+    return text.trimmed().compare(QLatin1String("off"), Qt::CaseInsensitive) == 0;
+}
+
+// A duration of pictures worth keeping: the intervals' syntax, a bare
+// number in seconds, within [least, most].
+std::optional<qint64> parseDuration(const QString &key, const QString &text, qint64 least,
+                                    qint64 most)
+{
+    if (isOff(text))
+        return std::nullopt;
+    const auto ms = parseIntervalMs(text, QStringLiteral("s"));
+    if (!ms || *ms < least || *ms > most)
+        fail(key, quoted(text) + QStringLiteral(" is not a duration from %1 to %2 (such as 10s, "
+                                                "2min) or off")
+                                     .arg(intervalText(least), intervalText(most)));
+    return ms;
+}
+
+// A share of changed blocks: a fraction, or a percentage with "%".
+std::optional<double> parseThreshold(const QString &text)
+{
+    if (isOff(text))
+        return std::nullopt;
+    QString number = text.trimmed();
+    const bool percent = number.endsWith(QLatin1Char('%'));
+    if (percent)
+        number.chop(1);
+    bool ok = false;
+    double value = number.trimmed().toDouble(&ok);
+    if (ok && percent)
+        value /= 100.0;
+    if (!ok || !(value >= 0.0 && value < 1.0))
+        fail(recipe_key::skipUnchanged,
+             quoted(text) + QStringLiteral(" is not a share of changed blocks from 0 to below 1 "
+                                           "(such as 0, 0.05 or 5%) or off"));
+    return value;
+}
+
+Recipe::OnStall parseOnStall(const QString &text)
+{
+    const QString word = text.trimmed().toLower();
+    if (word == u"log")
+        return Recipe::OnStall::Log;
+    if (word == u"reload")
+        return Recipe::OnStall::Reload;
+    fail(recipe_key::onStall, quoted(text) + QStringLiteral(" is not log or reload"));
+}
+
 // One "key = value" line of a recipe file, as QSettings will read it.
 struct KeyLine {
     int line = 0;
@@ -146,9 +197,11 @@ QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
 const QStringList &recipeKeys()
 {
     static const QStringList keys = {
-        recipe_key::url,    recipe_key::pattern,   recipe_key::every, recipe_key::reloadEvery,
-        recipe_key::reload, recipe_key::overwrite, recipe_key::area,  recipe_key::size,
-        recipe_key::popups, recipe_key::offline,
+        recipe_key::url,         recipe_key::pattern,     recipe_key::every,
+        recipe_key::reloadEvery, recipe_key::reload,      recipe_key::overwrite,
+        recipe_key::area,        recipe_key::size,        recipe_key::popups,
+        recipe_key::offline,     recipe_key::waitForLoad, recipe_key::skipUnchanged,
+        recipe_key::stallAfter,  recipe_key::onStall,
     };
     return keys;
 }
@@ -204,6 +257,11 @@ QString sizeText(QSize size)
     return QStringLiteral("%1x%2").arg(size.width()).arg(size.height());
 }
 
+QString thresholdText(double threshold)
+{
+    return QString::number(threshold, 'g', QLocale::FloatingPointShortest);
+}
+
 void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
 {
     using namespace recipe_key;
@@ -229,6 +287,14 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.popups = parseSwitch(key, text);
     } else if (key == offline) {
         recipe.offline = parseSwitch(key, text);
+    } else if (key == waitForLoad) {
+        recipe.waitForLoadMs = parseDuration(key, text, kMinWaitForLoadMs, kMaxWaitForLoadMs);
+    } else if (key == skipUnchanged) {
+        recipe.skipUnchanged = parseThreshold(text);
+    } else if (key == stallAfter) {
+        recipe.stallAfterMs = parseDuration(key, text, kMinStallAfterMs, kMaxStallAfterMs);
+    } else if (key == onStall) {
+        recipe.onStall = parseOnStall(text);
     } else {
         throw ERecipe(QStringLiteral("unknown key ") + quoted(key));
     }
@@ -279,6 +345,17 @@ void writeRecipe(const Recipe &recipe, const QString &path)
     settings.setValue(size, sizeText(recipe.size));
     settings.setValue(popups, recipe.popups);
     settings.setValue(offline, recipe.offline);
+    // Off by default: a recipe that never set them says nothing of them.
+    if (recipe.waitForLoadMs)
+        settings.setValue(waitForLoad, intervalText(*recipe.waitForLoadMs));
+    if (recipe.skipUnchanged)
+        settings.setValue(skipUnchanged, thresholdText(*recipe.skipUnchanged));
+    if (recipe.stallAfterMs)
+        settings.setValue(stallAfter, intervalText(*recipe.stallAfterMs));
+    if (recipe.onStall)
+        settings.setValue(onStall, *recipe.onStall == Recipe::OnStall::Reload
+                                       ? QStringLiteral("reload")
+                                       : QStringLiteral("log"));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         throw ERecipe(path + QStringLiteral(": cannot write the recipe"));

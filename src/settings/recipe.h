@@ -38,6 +38,19 @@ struct Recipe {
     bool popups = false;
     bool offline = false;
 
+    // Pictures worth keeping; each unset (off) unless the file or an option
+    // sets it, and written only when set.
+    enum class OnStall { Log, Reload };
+    // Hold a tick that falls into a reload until the page is drawn, at
+    // most this long.
+    std::optional<qint64> waitForLoadMs;
+    // Skip a picture whose share of changed 8x8 blocks against the last
+    // written one is at most this (0 to below 1).
+    std::optional<double> skipUnchanged;
+    // Pictures unchanged or one flat colour this long: the run is stalled.
+    std::optional<qint64> stallAfterMs;
+    std::optional<OnStall> onStall;
+
     friend bool operator==(const Recipe &, const Recipe &) = default;
 };
 
@@ -52,6 +65,10 @@ inline const QString area = QStringLiteral("area");
 inline const QString size = QStringLiteral("size");
 inline const QString popups = QStringLiteral("popups");
 inline const QString offline = QStringLiteral("offline");
+inline const QString waitForLoad = QStringLiteral("wait-for-load");
+inline const QString skipUnchanged = QStringLiteral("skip-unchanged");
+inline const QString stallAfter = QStringLiteral("stall-after");
+inline const QString onStall = QStringLiteral("on-stall");
 } // namespace recipe_key
 
 // Every key a recipe may hold, in the order they are documented.
@@ -60,8 +77,12 @@ const QStringList &recipeKeys();
 // Sets one key from its text, as a file or an option gives it. Intervals
 // take the interval fields' syntax and units ("5s", "500 ms", "1h+30min");
 // a bare number is in the field's own unit: seconds for `every`, minutes
-// for `reload-every`. Throws ERecipe "<key>: <what is wrong>" for an
-// unknown key or a text that does not read as the key's kind.
+// for `reload-every`; `wait-for-load` and `stall-after` take the same
+// syntax with seconds. `skip-unchanged` is a fraction ("0.05") or a
+// percentage ("5%") below 1; `on-stall` is log or reload. "off" unsets
+// `wait-for-load`, `skip-unchanged` and `stall-after`. Throws ERecipe
+// "<key>: <what is wrong>" for an unknown key or a text that does not read
+// as the key's kind or lies outside its range.
 void setRecipeValue(Recipe &recipe, const QString &key, const QString &text);
 
 // Reads `path` over `recipe`: the keys the file holds replace what
@@ -70,8 +91,9 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text);
 // "key = value", a key given twice or a value that does not read.
 Recipe readRecipe(const QString &path, Recipe recipe = {});
 
-// Writes every key of `recipe` to `path` with QSettings; throws ERecipe
-// when the file cannot be written.
+// Writes every key of `recipe` to `path` with QSettings, the four keys of
+// pictures worth keeping only when set; throws ERecipe when the file cannot
+// be written.
 void writeRecipe(const Recipe &recipe, const QString &path);
 // The text writeRecipe() would write.
 QByteArray recipeText(const Recipe &recipe);
@@ -80,6 +102,8 @@ QByteArray recipeText(const Recipe &recipe);
 QString intervalText(qint64 ms);
 QString areaText(const std::optional<QRect> &area);
 QString sizeText(QSize size);
+// A skip threshold as a fraction, shortest exact form ("0.05").
+QString thresholdText(double threshold);
 
 // An interval's text in milliseconds; `fieldUnit` ("s" or "min") is the
 // unit of a bare number. Nothing when the text does not read.
@@ -95,5 +119,10 @@ inline constexpr qint64 kRecorderMaxEveryMs = 24 * 3600 * 1000;
 inline constexpr qint64 kRecorderMinReloadMs = 10 * 1000;
 inline constexpr qint64 kRecorderMaxReloadMs = 7LL * 24 * 3600 * 1000;
 inline constexpr int kMaxBrowserSide = 8192;
+// The ranges of the keys of pictures worth keeping, for both programs.
+inline constexpr qint64 kMinWaitForLoadMs = 100;
+inline constexpr qint64 kMaxWaitForLoadMs = 10 * 60 * 1000;
+inline constexpr qint64 kMinStallAfterMs = 1000;
+inline constexpr qint64 kMaxStallAfterMs = 7LL * 24 * 3600 * 1000;
 
 } // namespace framelog

@@ -55,7 +55,7 @@ RecordPlan planFor(const QStringList &arguments)
 {
     QCommandLineParser parser;
     addRecordOptions(parser);
-    if (!parser.parse(QStringList{QStringLiteral("framelog-record")} + arguments))
+    if (!parser.parse(recordArguments(QStringList{QStringLiteral("framelog-record")} + arguments)))
         throw ERecipe(parser.errorText());
     return recordPlan(parser);
 }
@@ -69,6 +69,8 @@ private slots:
     void readsAHandWrittenFile();
     void writesWhatItReads_data();
     void writesWhatItReads();
+    void keepingKeys_data();
+    void keepingKeys();
     void namesTheLineOfAFault_data();
     void namesTheLineOfAFault();
     void intervalsReadAsTheFieldsRead_data();
@@ -78,6 +80,7 @@ private slots:
     void laterOptionsOverrideEarlierOnes();
     void badCommandLines_data();
     void badCommandLines();
+    void keepingOptions();
     void windowShowsTheRecipe();
     void windowHoldsValuesToItsFields();
 
@@ -138,6 +141,15 @@ void TestRecipe::writesWhatItReads_data()
         r.size = QSize(1, 8192);
         r.popups = true;
         r.offline = true;
+        r.waitForLoadMs = 10000;
+        r.skipUnchanged = 0.05;
+        r.stallAfterMs = 7LL * 24 * 3600 * 1000;
+        r.onStall = Recipe::OnStall::Reload;
+    });
+    QTest::newRow("pictures worth keeping, odd values") << recipe([](Recipe &r) {
+        r.waitForLoadMs = 1234;
+        r.skipUnchanged = 1.0 / 3;
+        r.onStall = Recipe::OnStall::Log;
     });
     // Values QSettings gives a meaning of its own: a leading "@", a list.
     QTest::newRow("qsettings' own syntax") << recipe([](Recipe &r) {
@@ -159,6 +171,74 @@ void TestRecipe::writesWhatItReads()
     const QString path = dir.filePath(QStringLiteral("round.ini"));
     writeRecipe(written, path);
     QCOMPARE(readRecipe(path), written);
+    // The keys that are off by default are written only when set.
+    const QByteArray text = recipeText(written);
+    QCOMPARE(text.contains("wait-for-load"), written.waitForLoadMs.has_value());
+    QCOMPARE(text.contains("skip-unchanged"), written.skipUnchanged.has_value());
+    QCOMPARE(text.contains("stall-after"), written.stallAfterMs.has_value());
+    QCOMPARE(text.contains("on-stall"), written.onStall.has_value());
+}
+
+void TestRecipe::keepingKeys_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Recipe>("expected"); // when `error` is empty
+    QTest::addColumn<QString>("error");
+    const auto row = [](const char *name, const char *key, const char *text,
+                        const std::function<void(Recipe &)> &change, const QString &error = {}) {
+        QTest::newRow(name) << QString::fromUtf8(key) << QString::fromUtf8(text) << recipe(change)
+                            << error;
+    };
+    const auto none = [](Recipe &) {};
+    const QString duration =
+        QStringLiteral(" is not a duration from %1 (such as 10s, 2min) or off");
+    const QString share =
+        QStringLiteral(" is not a share of changed blocks from 0 to below 1 (such "
+                       "as 0, 0.05 or 5%) or off");
+    row("wait, bare seconds", "wait-for-load", "10", [](Recipe &r) { r.waitForLoadMs = 10000; });
+    row("wait, least", "wait-for-load", "100ms", [](Recipe &r) { r.waitForLoadMs = 100; });
+    row("wait, too short", "wait-for-load", "99ms", none,
+        "wait-for-load: \"99ms\"" + duration.arg("100 ms to 10 min"));
+    row("wait, too long", "wait-for-load", "10min+1s", none,
+        "wait-for-load: \"10min+1s\"" + duration.arg("100 ms to 10 min"));
+    row("wait, off", "wait-for-load", "Off", none);
+    row("skip, identical", "skip-unchanged", "0", [](Recipe &r) { r.skipUnchanged = 0.0; });
+    row("skip, fraction", "skip-unchanged", " 0.05 ", [](Recipe &r) { r.skipUnchanged = 0.05; });
+    row("skip, percentage", "skip-unchanged", "5 %", [](Recipe &r) { r.skipUnchanged = 0.05; });
+    row("skip, half", "skip-unchanged", "50%", [](Recipe &r) { r.skipUnchanged = 0.5; });
+    row("skip, just below all", "skip-unchanged", "0.999",
+        [](Recipe &r) { r.skipUnchanged = 0.999; });
+    row("skip, all", "skip-unchanged", "100%", none, "skip-unchanged: \"100%\"" + share);
+    row("skip, one", "skip-unchanged", "1", none, "skip-unchanged: \"1\"" + share);
+    row("skip, negative", "skip-unchanged", "-0.01", none, "skip-unchanged: \"-0.01\"" + share);
+    row("skip, not a number", "skip-unchanged", "nan", none, "skip-unchanged: \"nan\"" + share);
+    row("skip, empty", "skip-unchanged", "", none, "skip-unchanged: \"\"" + share);
+    row("stall, minutes", "stall-after", "2min", [](Recipe &r) { r.stallAfterMs = 120000; });
+    row("stall, too short", "stall-after", "0.5", none,
+        "stall-after: \"0.5\"" + duration.arg("1 s to 168 h"));
+    row("on stall, reload", "on-stall", "Reload",
+        [](Recipe &r) { r.onStall = Recipe::OnStall::Reload; });
+    row("on stall, log", "on-stall", "log", [](Recipe &r) { r.onStall = Recipe::OnStall::Log; });
+    row("on stall, other", "on-stall", "restart", none,
+        QStringLiteral("on-stall: \"restart\" is not log or reload"));
+}
+
+void TestRecipe::keepingKeys()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, text);
+    QFETCH(Recipe, expected);
+    QFETCH(QString, error);
+    Recipe read;
+    // Set first, so that "off" is seen to unset.
+    read.waitForLoadMs = 5000;
+    if (key != recipe_key::waitForLoad)
+        expected.waitForLoadMs = 5000;
+    QCOMPARE(errorOf([&] { setRecipeValue(read, key, text); }),
+             error.isEmpty() ? QStringLiteral("(no error)") : error);
+    if (error.isEmpty())
+        QCOMPARE(read, expected);
 }
 
 void TestRecipe::namesTheLineOfAFault_data()
@@ -196,6 +276,10 @@ void TestRecipe::namesTheLineOfAFault_data()
                                             "WIDTHxHEIGHT, each 1 to 8192");
     QTest::newRow("empty pattern")
         << QByteArray("pattern =\n") << QStringLiteral("bad.ini:1: pattern: the pattern is empty");
+    QTest::newRow("stall time")
+        << QByteArray("every = 1s\nstall-after = 0\n")
+        << QStringLiteral("bad.ini:2: stall-after: \"0\" is not a duration from 1 s to 168 h "
+                          "(such as 10s, 2min) or off");
 }
 
 void TestRecipe::namesTheLineOfAFault()
@@ -333,6 +417,58 @@ void TestRecipe::badCommandLines_data()
                                                 "30min, 24h)");
     QTest::newRow("unknown option")
         << QStringList{"--fps", "5"} << QStringLiteral("Unknown option 'fps'.");
+    QTest::newRow("threshold after a space")
+        << QStringList{"--skip-unchanged", "5%"}
+        << QStringLiteral("--skip-unchanged takes its threshold after \"=\": "
+                          "--skip-unchanged=5%");
+    QTest::newRow("threshold") << QStringList{"--skip-unchanged=1"}
+                               << QStringLiteral("--skip-unchanged: \"1\" is not a share of "
+                                                 "changed blocks from 0 to below 1 (such as 0, "
+                                                 "0.05 or 5%) or off");
+    QTest::newRow("stall action") << QStringList{"--on-stall", "restart"}
+                                  << QStringLiteral("--on-stall: \"restart\" is not log or reload");
+}
+
+void TestRecipe::keepingOptions()
+{
+    const QString file =
+        writeFile(dir, QStringLiteral("keep.ini"),
+                  "skip-unchanged = 5%\nstall-after = 2min\nwait-for-load = 10s\n");
+    const struct {
+        QStringList arguments;
+        std::optional<double> skip;
+        std::optional<qint64> stallMs;
+        std::optional<qint64> waitMs;
+        std::optional<Recipe::OnStall> onStall;
+    } cases[] = {
+        {{"--skip-unchanged"}, 0.0, {}, {}, {}},
+        {{"--skip-unchanged=2.5%", "--stall-after", "90", "--on-stall", "reload"},
+         0.025,
+         90000,
+         {},
+         Recipe::OnStall::Reload},
+        // A recipe file after a bare --skip-unchanged is no threshold, and
+        // the option overrides the file.
+        {{"--skip-unchanged", file}, 0.0, 120000, 10000, {}},
+        {{"--recipe", file, "--skip-unchanged", "--wait-for-load", "off"}, 0.0, 120000, {}, {}},
+        {{"--", "--skip-unchanged"}, {}, {}, {}, {}},
+    };
+    for (const auto &c : cases) {
+        RecordPlan plan;
+        const QString error = errorOf([&] { plan = planFor(c.arguments); });
+        if (c.arguments.first() == u"--") {
+            // "--" ends the options: what follows is a recipe file.
+            QVERIFY2(error.startsWith(QStringLiteral("--skip-unchanged: cannot read")),
+                     qPrintable(error));
+            continue;
+        }
+        QCOMPARE(error, QStringLiteral("(no error)"));
+        const Recipe &r = plan.jobs.constFirst().recipe;
+        QCOMPARE(r.skipUnchanged, c.skip);
+        QCOMPARE(r.stallAfterMs, c.stallMs);
+        QCOMPARE(r.waitForLoadMs, c.waitMs);
+        QCOMPARE(r.onStall, c.onStall);
+    }
 }
 
 void TestRecipe::badCommandLines()
