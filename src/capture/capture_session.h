@@ -82,6 +82,7 @@ public:
     ~CaptureSession() override;
 
     CaptureRun &run() { return m_run; }
+    const CaptureRun &run() const { return m_run; }
     // The judge for the ticks from now on (FrontEnd::judge); empty: none,
     // and the counter rises first again.
     void setJudge(std::function<bool(const QImage &)> judge)

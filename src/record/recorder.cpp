@@ -182,10 +182,8 @@ void RecordCamera::takePicture()
 {
     const qint32 before = m_session.run().counter();
     m_session.tick();
-    if (m_session.run().counter() == before)
-        return; // skipped: unchanged
-    ++m_taken;
-    emit pictureTaken();
+    if (m_session.run().counter() != before) // else skipped: unchanged
+        emit pictureTaken();
 }
 
 void RecordCamera::PageTimerTimer()
@@ -210,12 +208,8 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
     QMetaObject::invokeMethod(
         this, [this] { m_loadFailed = false; }, Qt::QueuedConnection);
     const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
-    m_log(
-        runLogLine(
-            QDateTime::currentDateTime(), m_job.name,
-            QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
-            0),
-        true);
+    logLine(QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
+            true);
     m_pageFailing = true;
     PageTimer->setInterval(quint32(retry));
     PageTimer->setEnabled(!m_stopped);

@@ -56,7 +56,7 @@ public:
     const RecordJob &job() const { return m_job; }
     // Pictures taken or attempted: each tick that took a number (a
     // skipped picture takes none, held ticks merge into one).
-    qint64 taken() const { return m_taken; }
+    qint64 taken() const { return m_session.run().counter(); }
     TBrowserControl *browser() const { return m_browser; }
 
     TTimer *PageTimer = nullptr;
@@ -84,7 +84,6 @@ private:
     TBrowserControl *m_browser;
     RecordLog m_log;
     QTimer *m_firstPictureFallback = nullptr;
-    qint64 m_taken = 0;
     bool m_loadFailed = false;
     bool m_pageFailing = false;
     bool m_stopped = false;
