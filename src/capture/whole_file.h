@@ -30,17 +30,26 @@ public:
 // old content or the new one, never a part, and a failure leaves the old
 // content (or no file) behind.
 //
-// The constructor finds where the content goes (a symbolic link at the name
-// is followed to its final target, which may not exist yet) and creates a new
-// temporary file in that folder; commit() writes the data into it and
-// renames it over the target. Until commit() succeeds, the destructor removes
-// the temporary file. Nothing here touches a widget, so it may run on any
-// thread.
+// The constructor finds where the content goes and checks that it can go
+// there, creating nothing: a symbolic link at the name is followed to its
+// final target (which may not exist yet) only where the kernel would follow
+// it for this user, so a link another user planted in a sticky
+// world-writable folder (fs.protected_symlinks) is refused with the kernel's
+// own "Permission denied"; the user's own links keep being written through.
+// commit() then creates a temporary file beside the target, readable by the
+// user alone and locked (flock) while it lives, writes the data, flushes it
+// to the disk (fdatasync), gives it the final file's mode and renames it
+// over the target: after a power cut the name holds the old picture or the
+// new one, never an empty file. Until commit() succeeds, the temporary file
+// is removed. Nothing here touches a widget, so it may run on any thread.
 //
 // Errors name the file as the caller gave it, made absolute. A FIFO, socket
 // or device at the name or behind a link is never opened: "Not a regular
 // file". A new file gets the permissions a plain create gives (0666 less the
 // umask); a replaced one keeps its permission bits.
+//
+// The first time the process writes into a folder, the temporary files a
+// killed process left there are removed first (removeStaleTemporaries).
 class WholeFileWriter {
 public:
     explicit WholeFileWriter(const QString &fileName);
@@ -56,8 +65,21 @@ public:
     // SMB all accept): a leftover after a crash is never taken for a picture.
     static bool isTemporaryName(const QString &name);
 
+    // Removes the temporary files of this naming in `folder` that belong to
+    // this user and that no writer holds (one still being written is locked
+    // by its writer); returns how many went. Links and other kinds of file
+    // are left alone.
+    static int removeStaleTemporaries(const QString &folder);
+
+    // For tests: runs in commit() when the temporary file is created, and
+    // when it is whole (written, flushed, with its final mode) before the
+    // rename.
+    enum class Stage { Created, Whole };
+    static void setTestHook(void (*hook)(Stage stage, const QByteArray &temporary));
+
 private:
     void discard() noexcept;
+    void createTemporary();
 
     QString m_fileName;     // as the caller gave it, for messages
     QByteArray m_target;    // the final target, links followed
