@@ -10,18 +10,38 @@ namespace framelog {
 namespace {
 
 const std::array<Placeholder, 6> kPlaceholders = {{
-    {u"%counter%", u"%counter%", u"Image no.",
-     [](const PatternInputs &in) { return QString::number(in.counter); }},
-    {u"%title%", u"%title%", u"Page title", [](const PatternInputs &in) { return in.title(); },
-     true},
-    {u"%time%", u"%time%", u"Time (hh:mm:ss)",
-     [](const PatternInputs &in) { return in.formats.longTime(in.clock().time()); }},
-    {u"%shorttime%", u"%shorttime%", u"Time (hh:mm)",
-     [](const PatternInputs &in) { return in.formats.shortTime(in.clock().time()); }},
-    {u"%date%", u"%date%,", u"Date (yyyy.mm.dd)",
-     [](const PatternInputs &in) { return in.formats.longDate(in.clock().date()); }},
-    {u"%shortdate%", u"%shortdate%", u"Date (mm.dd)",
-     [](const PatternInputs &in) { return in.formats.shortDate(in.clock().date()); }},
+    {.token = u"%counter%",
+     .legendToken = u"%counter%",
+     .legend = u"Image no.",
+     .expand = [](const PatternInputs &in) { return QString::number(in.counter); },
+     .varies = {.counter = true}},
+    {.token = u"%title%",
+     .legendToken = u"%title%",
+     .legend = u"Page title",
+     .expand = [](const PatternInputs &in) { return in.title(); },
+     .fromPage = true},
+    {.token = u"%time%",
+     .legendToken = u"%time%",
+     .legend = u"Time (hh:mm:ss)",
+     .expand = [](const PatternInputs &in) { return in.formats.longTime(in.clock().time()); },
+     .varies = {.stepMs = kSecondMs, .cycleMs = kDayMs}},
+    {.token = u"%shorttime%",
+     .legendToken = u"%shorttime%",
+     .legend = u"Time (hh:mm)",
+     .expand = [](const PatternInputs &in) { return in.formats.shortTime(in.clock().time()); },
+     .varies = {.stepMs = kMinuteMs, .cycleMs = kDayMs}},
+    {.token = u"%date%",
+     .legendToken = u"%date%,",
+     .legend = u"Date (yyyy.mm.dd)",
+     .expand = [](const PatternInputs &in) { return in.formats.longDate(in.clock().date()); },
+     .varies = {.stepMs = kDayMs}},
+    // The regional short date nearly always holds the year: taken as never
+    // coming back.
+    {.token = u"%shortdate%",
+     .legendToken = u"%shortdate%",
+     .legend = u"Date (mm.dd)",
+     .expand = [](const PatternInputs &in) { return in.formats.shortDate(in.clock().date()); },
+     .varies = {.stepMs = kDayMs}},
 }};
 
 // Replaces every occurrence, scanning on after the inserted text so that
@@ -180,6 +200,38 @@ QString expandFileNamePattern(const QString &pattern, const PatternInputs &input
         name = around.with(fitted(around, text));
     }
     return parts.folder + name;
+}
+
+PatternPieces patternPieces(const QString &pattern, QStringView delimiters)
+{
+    // The expansion's own steps, with a noncharacter standing in for each
+    // placeholder's text, so that tokens are found exactly where it finds
+    // them.
+    constexpr char16_t kFirstStandIn = 0xfdd0;
+    const auto standIn = [&](std::size_t index) { return QChar(char16_t(kFirstStandIn + index)); };
+    const PathParts parts = splitAtLastDelimiter(pattern, delimiters);
+    QString name = parts.name;
+    for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
+        if (!kPlaceholders[i].fromPage)
+            replaceAll(name, kPlaceholders[i].token, QString(standIn(i)));
+    }
+    for (QChar &c : name) {
+        if (isUnsafe(c))
+            c = u'-';
+    }
+    for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
+        if (kPlaceholders[i].fromPage)
+            replaceAll(name, kPlaceholders[i].token, QString(standIn(i)));
+    }
+    PatternPieces pieces{parts.folder, {}};
+    for (const QChar c : name) {
+        const std::size_t index = std::size_t(c.unicode() - kFirstStandIn);
+        if (c.unicode() >= kFirstStandIn && index < kPlaceholders.size())
+            pieces.name << PatternPiece{QChar(), &kPlaceholders[index]};
+        else
+            pieces.name << PatternPiece{c, nullptr};
+    }
+    return pieces;
 }
 
 QString expandFileNamePattern(const QString &pattern, qint32 counter,
