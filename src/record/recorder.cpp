@@ -3,6 +3,7 @@
 #include "browse/browser_control.h"
 #include "browse/load_wait.h"
 #include "capture/page_capture.h"
+#include "capture/pattern_names.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -41,6 +42,8 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
       m_session(captureFrontEnd())
 {
     m_session.logName = m_job.name;
+    // Only a pattern without a counter can give a name twice.
+    m_session.rememberNames(!patternVariation(m_job.recipe.pattern).counter);
     m_session.log = [this](const TickResult &result, const QString &line) {
         m_log(line, result.fate == TickResult::Fate::Failed);
     };
@@ -115,8 +118,21 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (first && m_watch)
-        logLine(m_watch->summary(m_session.failures()), false);
+    if (first && (m_watch || m_session.replaced() > 0)) {
+        FrameTotals totals = m_watch
+                                 ? m_watch->totals(m_session.failures())
+                                 : FrameTotals{m_tally.written, m_tally.skipped, m_tally.failed};
+        totals.replaced = m_session.replaced();
+        logLine(runSummaryText(totals), false);
+    }
+}
+
+RunTally RecordCamera::tally() const
+{
+    RunTally tally = m_tally;
+    if (m_watch)
+        tally.skipped += m_watch->skipped();
+    return tally;
 }
 
 void RecordCamera::logLine(const QString &what, bool keptWhenQuiet)
@@ -164,6 +180,17 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
     };
     frontEnd.overwrite = [this] { return m_job.recipe.overwrite; };
     frontEnd.done = [this](const TickResult &result) {
+        switch (result.fate) {
+        case TickResult::Fate::Written:
+            ++m_tally.written;
+            break;
+        case TickResult::Fate::Skipped:
+            ++m_tally.skipped;
+            break;
+        case TickResult::Fate::Failed:
+            ++m_tally.failed;
+            break;
+        }
         if (m_watch)
             m_watch->done(result);
     };
@@ -243,8 +270,15 @@ void RecordSession::start()
                 [this, camera] { cameraTookPicture(camera); });
         m_cameras << camera;
     }
-    for (RecordCamera *camera : std::as_const(m_cameras))
+    for (RecordCamera *camera : std::as_const(m_cameras)) {
+        const RecordJob &job = camera->job();
+        if (const auto warning = repeatedNamesWarning(job.recipe.pattern, job.recipe.everyMs,
+                                                      longestRunMs(m_plan, job)))
+            m_log(runLogLine(QDateTime::currentDateTime(), job.name,
+                             QStringLiteral("warning: ") + *warning, 0),
+                  true);
         camera->start();
+    }
     if (m_plan.forMs) {
         m_deadline = QDeadlineTimer(*m_plan.forMs, Qt::PreciseTimer);
         m_forTimer = new QTimer(this);
@@ -275,6 +309,14 @@ void RecordSession::stop()
     for (RecordCamera *camera : std::as_const(m_cameras))
         camera->stop(deadline);
     emit finished();
+}
+
+int RecordSession::exitStatus() const
+{
+    RunTally all;
+    for (const RecordCamera *camera : m_cameras)
+        all += camera->tally();
+    return recordExitStatus(all);
 }
 
 void RecordSession::cameraTookPicture(RecordCamera *camera)
