@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -108,7 +109,7 @@ struct CharClass {
     }
 };
 
-// What the placeholder gives over two years of days at every hour, and
+// What the placeholder gives over a leap year's days at every hour, and
 // over counters of every digit and sign: the characters its names are made
 // of, after the pattern's cleaning.
 CharClass charClass(const Placeholder &placeholder, const LocaleFormats &formats)
@@ -123,7 +124,7 @@ CharClass charClass(const Placeholder &placeholder, const LocaleFormats &formats
         0, 1, 2, 3, 4, 5, 6, 7, 8, 9, -2147483647 - 1, 2147483647};
     const QString token = placeholder.token.toString();
     QString seen;
-    for (int k = 0; k < 2 * 366; ++k) {
+    for (int k = 0; k < 366; ++k) {
         const QDateTime when(QDate(2024, 1, 1).addDays(k), QTime(k % 24, k * 7 % 60, k * 13 % 60));
         const QString text = expandFileNamePattern(
             token, kCounters[std::size_t(k) % kCounters.size()], [&] { return when; },
@@ -166,8 +167,10 @@ struct Piece {
     const CharClass *cls = nullptr;
 };
 
-std::vector<Piece> pieces(const QString &pattern, const LocaleFormats &formats,
-                          std::vector<std::unique_ptr<CharClass>> &classes)
+// What each placeholder can put in, worked out once.
+using ClassCache = std::map<const Placeholder *, std::unique_ptr<CharClass>>;
+
+std::vector<Piece> pieces(const QString &pattern, const LocaleFormats &formats, ClassCache &classes)
 {
     const PatternPieces split = patternPieces(pattern);
     std::vector<Piece> result;
@@ -178,8 +181,10 @@ std::vector<Piece> pieces(const QString &pattern, const LocaleFormats &formats,
             result.push_back(Piece{piece.text, nullptr});
             continue;
         }
-        classes.push_back(std::make_unique<CharClass>(charClass(*piece.placeholder, formats)));
-        result.push_back(Piece{QChar(), classes.back().get()});
+        std::unique_ptr<CharClass> &cls = classes[piece.placeholder];
+        if (!cls)
+            cls = std::make_unique<CharClass>(charClass(*piece.placeholder, formats));
+        result.push_back(Piece{QChar(), cls.get()});
     }
     return result;
 }
@@ -226,11 +231,26 @@ bool takeTheSame(const Piece &a, const Piece &b)
 
 } // namespace
 
+struct SharedNames::Classes {
+    ClassCache cache;
+};
+
+SharedNames::SharedNames(LocaleFormats formats)
+    : m_formats(std::move(formats)), m_classes(std::make_unique<Classes>())
+{
+}
+
+SharedNames::~SharedNames() = default;
+
 bool patternsCanShareNames(const QString &a, const QString &b, const LocaleFormats &formats)
 {
-    std::vector<std::unique_ptr<CharClass>> classes;
-    const std::vector<Piece> piecesA = pieces(a, formats, classes);
-    const std::vector<Piece> piecesB = pieces(b, formats, classes);
+    return SharedNames(formats).canShare(a, b);
+}
+
+bool SharedNames::canShare(const QString &a, const QString &b)
+{
+    const std::vector<Piece> piecesA = pieces(a, m_formats, m_classes->cache);
+    const std::vector<Piece> piecesB = pieces(b, m_formats, m_classes->cache);
     const Automaton first{piecesA}, second{piecesB};
     const int width = second.end() + 1;
     std::vector<bool> seen(std::size_t((first.end() + 1) * width), false);

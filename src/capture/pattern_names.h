@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <deque>
+#include <memory>
 #include <optional>
 
 namespace framelog {
@@ -36,6 +37,20 @@ std::optional<QString> repeatedNamesWarning(const QString &pattern, qint64 every
 // title. It may answer yes for two patterns that never meet in practice
 // (a counter against a title), never no for two that can.
 bool patternsCanShareNames(const QString &a, const QString &b, const LocaleFormats &formats);
+
+// The same for many pairs: what each placeholder can put in is worked out
+// once.
+class SharedNames {
+public:
+    explicit SharedNames(LocaleFormats formats);
+    ~SharedNames();
+    bool canShare(const QString &a, const QString &b);
+
+private:
+    struct Classes;
+    LocaleFormats m_formats;
+    std::unique_ptr<Classes> m_classes;
+};
 
 // The names of the pictures one run wrote, to tell a picture that replaces
 // one of the same run. The latest `capacity` names are remembered, each as

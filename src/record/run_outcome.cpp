@@ -28,11 +28,11 @@ std::optional<qint64> longestRunMs(const RecordPlan &plan, const RecordJob &job)
 
 void checkSharedNames(const QList<RecordJob> &jobs)
 {
-    const LocaleFormats formats = LocaleFormats::fromLocale(QLocale::system());
+    SharedNames shared(LocaleFormats::fromLocale(QLocale::system()));
     for (qsizetype i = 0; i < jobs.size(); ++i) {
         for (qsizetype j = i + 1; j < jobs.size(); ++j) {
             const Recipe &a = jobs[i].recipe, &b = jobs[j].recipe;
-            if (patternsCanShareNames(a.pattern, b.pattern, formats))
+            if (shared.canShare(a.pattern, b.pattern))
                 throw ERecipe(QStringLiteral("recipes %1 and %2 can write the same file (patterns "
                                              "\"%3\" and \"%4\"): give each its own folder or "
                                              "name")
