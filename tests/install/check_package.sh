@@ -25,6 +25,13 @@ cpack -G DEB --config "$build/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&
 deb=$(ls "$out"/*.deb)
 echo "== $(basename "$deb")"
 dpkg-deb --field "$deb" Package Version Depends Description
+# The unit starts the recorder where the package puts it.
+unit=$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/lib/systemd/user/framelog-record@.service)
+if ! grep -qx 'ExecStart=/usr/bin/framelog-record --recipe %E/framelog/%i.ini' <<<"$unit"; then
+    echo "the unit does not start /usr/bin/framelog-record:"
+    grep '^ExecStart' <<<"$unit"
+    exit 1
+fi
 tags=$(lintian --display-info --tag-display-limit 0 "$deb" 2>&1) || true
 echo "== lintian"
 echo "${tags:-(no tags)}"
