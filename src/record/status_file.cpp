@@ -70,6 +70,15 @@ bool alive(const QString &directory, qint64 pid)
 
 QString statusDirectory()
 {
+    // A monitor started by cron or sudo often lacks XDG_RUNTIME_DIR while
+    // the user's service has it: the folder systemd makes is the same one.
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+        const QString run = QStringLiteral("/run/user/%1").arg(getuid());
+        struct stat info = {};
+        if (lstat(QFile::encodeName(run).constData(), &info) == 0 && S_ISDIR(info.st_mode) &&
+            info.st_uid == getuid())
+            return run + QStringLiteral("/framelog");
+    }
     return QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
            QStringLiteral("/framelog");
 }

@@ -9,8 +9,8 @@
 namespace framelog {
 
 // The folder where running recorders keep their status files:
-// $XDG_RUNTIME_DIR/framelog (Qt's runtime location, which has a private
-// fallback when the variable is unset).
+// $XDG_RUNTIME_DIR/framelog; without the variable, /run/user/UID/framelog
+// when the user has that folder, else under Qt's private fallback.
 QString statusDirectory();
 
 // One running recorder as its status file holds it.

@@ -13,10 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 using namespace framelog;
 
 Q_DECLARE_METATYPE(framelog::RecipeStatus)
