@@ -3,6 +3,7 @@
 #include "capture/capture_session.h"
 #include "capture/run_watch.h"
 #include "record/record_options.h"
+#include "record/record_status.h"
 #include "record/run_outcome.h"
 
 #include <QDeadlineTimer>
@@ -61,6 +62,11 @@ public:
     // What became of the pictures so far.
     RunTally tally() const;
     TBrowserControl *browser() const { return m_browser; }
+    // Where this recipe stands, for --status and the service manager.
+    RecipeStatus status() const;
+    // When its next picture tick is due (steady clock, ms), for the
+    // watchdog: the first one allows for the first page; none once stopped.
+    std::optional<qint64> tickDueMs() const;
 
     TTimer *PageTimer = nullptr;
     TTimer *PictureTimer = nullptr;
@@ -72,6 +78,8 @@ public:
 
 signals:
     void pictureTaken();
+    // status() changed.
+    void statusChanged();
 
 private:
     void load();
@@ -93,6 +101,8 @@ private:
     RunTally m_tally; // skipped: names taken; the watch counts unchanged ones
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
+    RecipeStatus m_status;
+    std::optional<qint64> m_tickDueMs;
     // Last: its writer thread ends first.
     CaptureSession m_session;
 };
