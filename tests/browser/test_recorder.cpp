@@ -226,9 +226,9 @@ void TestRecorder::picturesAreTheWindowsBytes()
 
 void TestRecorder::endsAtItsTimeThroughFailures()
 {
-    // Two cameras, quiet: one writes into a folder that is not there, and
-    // every one of its pictures fails without stopping anything; the other's
-    // pictures are written and not logged.
+    // Two cameras, quiet: one writes into a folder that cannot be made (a
+    // file has its name), and every one of its pictures fails without
+    // stopping anything; the other's pictures are written and not logged.
     const QString good = dir.filePath(QStringLiteral("timed"));
     QDir(dir.path()).mkpath(QStringLiteral("timed"));
     Recipe fine;
@@ -237,7 +237,10 @@ void TestRecorder::endsAtItsTimeThroughFailures()
     fine.everyMs = 300;
     fine.pattern = good + QStringLiteral("/t%counter%.jpg");
     Recipe broken = fine;
-    broken.pattern = dir.filePath(QStringLiteral("missing/t%counter%.jpg"));
+    QFile blocker(dir.filePath(QStringLiteral("blocked")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    broken.pattern = dir.filePath(QStringLiteral("blocked/t%counter%.jpg"));
     Program recorder(kRecorder,
                      {writeRecipeFile(dir.filePath(QStringLiteral("fine.ini")), fine),
                       writeRecipeFile(dir.filePath(QStringLiteral("broken.ini")), broken),
