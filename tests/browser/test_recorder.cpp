@@ -130,6 +130,7 @@ private slots:
     void refusals_data();
     void refusals();
     void printedRecipeGivesTheSameRun();
+    void keepsItsOwnPicturesInDayFolders();
 
 private:
     QTemporaryDir dir;
@@ -366,6 +367,46 @@ void TestRecorder::printedRecipeGivesTheSameRun()
         QCOMPARE(version.process.readAllStandardOutput(),
                  QFileInfo(program).fileName().toUtf8() + " " FRAMELOG_VERSION "\n");
     }
+}
+
+// A day's folder made by the pattern, the record's own pictures kept to two
+// across a restart, and a file of someone else's left where it is.
+void TestRecorder::keepsItsOwnPicturesInDayFolders()
+{
+    const QString state = QStringLiteral("XDG_STATE_HOME=") + dir.filePath(QStringLiteral("state"));
+    const QString day = dir.filePath(QStringLiteral("keep/") +
+                                     QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    QVERIFY(QDir().mkpath(day));
+    QFile foreign(day + QStringLiteral("/p999.jpg"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    foreign.close();
+    const QStringList options = {"--url",       kPage.toString(),
+                                 "--size",      "320x240",
+                                 "--every",     "0.2s",
+                                 "--pattern",   dir.filePath(QStringLiteral("keep/%isodate%/p%counter:3%.jpg")),
+                                 "--keep-count", "2"};
+    Program first(kRecorder, options + QStringList{"--count", "4"}, {state});
+    QVERIFY(first.finish());
+    QCOMPARE(first.process.exitCode(), 0);
+    QCOMPARE(filesIn(day), QStringList({"p003.jpg", "p004.jpg", "p999.jpg"}));
+    QVERIFY2(first.otherLines().filter(QStringLiteral("Run ended: 4 written, 0 failed, 2 removed"))
+                     .size() == 1,
+             qPrintable(first.errors.join(u'\n')));
+
+    // A stricter limit, looked at: listed, not removed.
+    Program look(kRecorder, options + QStringList{"--keep-count", "1", "--dry-run-retention"},
+                 {state});
+    QVERIFY(look.finish());
+    QCOMPARE(look.process.exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(look.process.readAllStandardOutput()),
+             day + QStringLiteral("/p003.jpg\n"));
+    QCOMPARE(filesIn(day).size(), 3);
+
+    // Restarted, it counts from 1 again, and its earlier pictures are its own.
+    Program again(kRecorder, options + QStringList{"--count", "1"}, {state});
+    QVERIFY(again.finish());
+    QCOMPARE(again.process.exitCode(), 0);
+    QCOMPARE(filesIn(day), QStringList({"p001.jpg", "p004.jpg", "p999.jpg"}));
 }
 
 FRAMELOG_BROWSER_TEST_MAIN(TestRecorder)

@@ -15,7 +15,9 @@ set(expected
     share/metainfo/example.framelog.Framelog.metainfo.xml
     lib/systemd/user/framelog-record@.service
     share/man/man1/framelog.1
-    share/man/man1/framelog-record.1)
+    share/man/man1/framelog-record.1
+    share/man/man1/framelog-timelapse.1
+    bin/framelog-timelapse)
 if(WITH_PROGRAMS)
     list(APPEND expected bin/framelog bin/framelog-record)
 endif()
@@ -34,7 +36,7 @@ if(at LESS 0)
 endif()
 
 # The manual pages format without a warning.
-foreach(page framelog framelog-record)
+foreach(page framelog framelog-record framelog-timelapse)
     execute_process(COMMAND groff -man -Tutf8 -ww -z ${prefix}/share/man/man1/${page}.1
         RESULT_VARIABLE result ERROR_VARIABLE warnings)
     if(NOT result EQUAL 0 OR NOT warnings STREQUAL "")
