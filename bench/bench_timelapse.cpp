@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
 #include <QProcess>
@@ -134,6 +135,10 @@ QString lastLine(const QString &path)
 
 int main(int argc, char *argv[])
 {
+    // The clock on the pictures needs fonts, and fonts an application.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
     int pictures = 1000;
     int runs = 1;
     QString folder;

@@ -10,6 +10,7 @@
 #include <QHash>
 
 #include <algorithm>
+#include <charconv>
 #include <cerrno>
 
 #include <fcntl.h>
@@ -68,6 +69,18 @@ quint64 hashOf(QByteArrayView path)
     return quint64(qHash(path, 0));
 }
 
+// The hash of an escaped path, unescaped only when it has to be.
+quint64 hashOfEscaped(QByteArrayView path)
+{
+    return path.contains('\\') ? hashOf(unescaped(path)) : hashOf(path);
+}
+
+bool readNumber(QByteArrayView text, qint64 &n)
+{
+    const auto [end, error] = std::from_chars(text.begin(), text.end(), n);
+    return error == std::errc() && end == text.end();
+}
+
 // The fields of a "W" line after its letter; false when it does not read.
 bool readWritten(QByteArrayView line, qint64 &ms, PictureStamp &stamp, QByteArrayView &path)
 {
@@ -77,9 +90,7 @@ bool readWritten(QByteArrayView line, qint64 &ms, PictureStamp &stamp, QByteArra
         const qsizetype space = line.indexOf(' ', at);
         if (space < 0)
             return false;
-        bool ok = false;
-        n = line.sliced(at, space - at).toByteArray().toLongLong(&ok);
-        if (!ok)
+        if (!readNumber(line.sliced(at, space - at), n))
             return false;
         at = space + 1;
     }
@@ -230,7 +241,7 @@ void Retention::readJournal(const QByteArray &text)
             PictureStamp stamp;
             QByteArrayView path;
             if (readWritten(line, ms, stamp, path)) {
-                const quint64 hash = hashOf(unescaped(path));
+                const quint64 hash = hashOfEscaped(path);
                 if (const auto old = m_byPath.find(hash); old != m_byPath.end()) {
                     if (Entry *e = findByOffset(old->second))
                         drop(*e, false);
@@ -241,9 +252,8 @@ void Retention::readJournal(const QByteArray &text)
                 m_bytes += stamp.bytes;
             }
         } else if (line.startsWith("R ")) {
-            bool ok = false;
-            const qint64 offset = line.sliced(2).toByteArray().toLongLong(&ok);
-            if (Entry *e = ok ? findByOffset(offset) : nullptr)
+            qint64 offset = 0;
+            if (Entry *e = readNumber(line.sliced(2), offset) ? findByOffset(offset) : nullptr)
                 drop(*e, false);
         }
         at = eol + 1;
@@ -279,7 +289,7 @@ QString Retention::pathAt(qint64 offset) const
     QFile file(m_journalPath);
     if (m_fd >= 0) {
         // Read through our descriptor: the name may be replaced meanwhile.
-        char buffer[4096];
+        char buffer[512];
         qint64 at = offset;
         while (true) {
             const ssize_t n = ::pread(m_fd, buffer, sizeof buffer, at);
@@ -391,11 +401,21 @@ std::vector<Retention::Removal> Retention::enforce(qint64 nowMs, bool dryRun)
 
 qint64 Retention::audit()
 {
+    // One read of the journal rather than one per picture.
+    const QByteArray text = journalText();
     qint64 dropped = 0;
     for (Entry &e : m_entries) {
         if (!e.alive)
             continue;
-        const auto now = stampOf(pathAt(e.offset));
+        const qsizetype eol = text.indexOf('\n', e.offset);
+        qint64 ms = 0;
+        PictureStamp stamp;
+        QByteArrayView path;
+        const bool read =
+            eol > 0 && readWritten(QByteArrayView(text.constData() + e.offset, eol - e.offset), ms,
+                                   stamp, path);
+        const auto now =
+            read ? stampOf(QFile::decodeName(unescaped(path))) : std::optional<PictureStamp>();
         if (!now || !(*now == e.stamp)) {
             drop(e, !m_readOnly);
             ++dropped;
@@ -413,22 +433,32 @@ std::optional<qint64> Retention::nextExpiryMs() const
     return m_entries.front().writtenMs + *m_limits.keepDays * kDayMs;
 }
 
-void Retention::compactIfWorthIt()
+QByteArray Retention::journalText() const
 {
-    const qint64 garbage = m_lines - 1 - m_count;
-    if (m_readOnly || garbage < std::max(kLeastGarbage, m_count))
-        return;
-    // The live lines, read in one pass, under new offsets.
-    QByteArray old(m_size, Qt::Uninitialized);
+    if (m_fd < 0) {
+        QFile file(m_journalPath);
+        return file.open(QIODevice::ReadOnly) ? file.read(m_size) : QByteArray();
+    }
+    QByteArray text(m_size, Qt::Uninitialized);
     qint64 got = 0;
     while (got < m_size) {
-        const ssize_t n = ::pread(m_fd, old.data() + got, size_t(m_size - got), got);
+        const ssize_t n = ::pread(m_fd, text.data() + got, size_t(m_size - got), got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             failWith(m_journalPath, QStringLiteral("cannot read it back"), n < 0 ? errno : EIO);
         got += n;
     }
+    return text;
+}
+
+void Retention::compactIfWorthIt()
+{
+    const qint64 garbage = m_lines - 1 - m_count;
+    if (m_readOnly || garbage < std::max(kLeastGarbage, m_count))
+        return;
+    // The live lines, read in one pass, under new offsets.
+    const QByteArray old = journalText();
     QByteArray text = m_header;
     std::deque<Entry> entries;
     for (const Entry &e : m_entries) {

@@ -109,6 +109,8 @@ private:
     void append(const QByteArray &line);
     Entry *findByOffset(qint64 offset);
     QString pathAt(qint64 offset) const;
+    // The journal as it stands, read whole.
+    QByteArray journalText() const;
     void drop(Entry &entry, bool writeLine);
     void popDeadFront();
     void compactIfWorthIt();
