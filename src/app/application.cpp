@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/main_form.h"
+#include "capture/file_name_pattern.h"
 #include "capture/preview_form.h"
 #include "core/process_setup.h"
 #include "settings/recipe.h"
@@ -44,8 +45,13 @@ void say(const QString &line)
 
 void addWindowOptions(QCommandLineParser &parser)
 {
+    QStringList tokens;
+    for (const Placeholder &p : placeholders())
+        tokens << p.token.toString();
     parser.setApplicationDescription(
-        QStringLiteral("Framelog: a web browser and a timed picture taker in one window."));
+        QStringLiteral("Framelog: a web browser and a timed picture taker in one window.\n\n"
+                       "File name placeholders: %1.")
+            .arg(tokens.join(QStringLiteral(", "))));
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("recipe"),
