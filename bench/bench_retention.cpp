@@ -16,17 +16,17 @@
 
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
-#include <utility>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include <fcntl.h>
 #include <malloc.h>
@@ -86,8 +86,7 @@ int main(int argc, char *argv[])
             retention.add(QFile::decodeName(path), start + i, *stampOf(QFile::decodeName(path)));
         }
         std::printf("made the folder and its journal in %.1f s (%lld journal lines, %.1f MB)\n",
-                    double(t.elapsed()) / 1000.0,
-                    static_cast<long long>(retention.journalLines()),
+                    double(t.elapsed()) / 1000.0, static_cast<long long>(retention.journalLines()),
                     double(QFileInfo(journal).size()) / 1e6);
     }
 
@@ -130,8 +129,7 @@ int main(int argc, char *argv[])
     std::printf("  keeper thread (incl. making a 4-byte file): %6.1f us wall, %6.1f us CPU "
                 "(%lld removed, journal %lld lines)\n",
                 usPer(keeperNs, steady), (cpuMs() - cpu) * 1000.0 / double(steady),
-                static_cast<long long>(removed),
-                static_cast<long long>(retention->journalLines()));
+                static_cast<long long>(removed), static_cast<long long>(retention->journalLines()));
     retention.reset();
 
     // The writer thread: a real picture saved, before and after.
@@ -145,8 +143,8 @@ int main(int argc, char *argv[])
         const double c = cpuMs();
         for (qint64 i = 0; i < steady / 4; ++i)
             write(picture, folder + prefix + QString::number(i) + QStringLiteral(".jpg"), true);
-        return std::pair{usPer(w.nsecsElapsed(), steady / 4), (cpuMs() - c) * 1000.0 /
-                                                                  double(steady / 4)};
+        return std::pair{usPer(w.nsecsElapsed(), steady / 4),
+                         (cpuMs() - c) * 1000.0 / double(steady / 4)};
     };
     const auto before = timeWrites(PictureKeeper::write(nullptr), QStringLiteral("/b"));
     PictureKeeper::Options options;
@@ -175,8 +173,7 @@ int main(int argc, char *argv[])
                 "  before (no retention):          %7.1f us wall, %7.1f us CPU\n"
                 "  after (stamp and hand-over):    %7.1f us wall, %7.1f us CPU\n"
                 "  the hand-over alone:            %7.1f us wall, %7.1f us CPU\n",
-                before.first, before.second, after.first, after.second, handOverUs,
-                handOverCpuUs);
+                before.first, before.second, after.first, after.second, handOverUs, handOverCpuUs);
 
     // The tick itself only asks whether pictures are paused.
     const int asks = 10000000;

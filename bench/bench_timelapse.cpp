@@ -20,11 +20,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
-#include <cmath>
 #include <random>
 #include <vector>
 
@@ -58,9 +58,10 @@ QImage cameraPicture(int i)
         painter.drawRect(80 + house * 230, 600 - house % 3 * 40, 160, 140 + house % 3 * 40);
     painter.setPen(Qt::white);
     painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 28));
-    painter.drawText(40, 1040, QStringLiteral("CAM 1  2026-12-09 14:%1:%2")
-                                   .arg(i / 60, 2, 10, QLatin1Char('0'))
-                                   .arg(i % 60, 2, 10, QLatin1Char('0')));
+    painter.drawText(40, 1040,
+                     QStringLiteral("CAM 1  2026-12-09 14:%1:%2")
+                         .arg(i / 60, 2, 10, QLatin1Char('0'))
+                         .arg(i % 60, 2, 10, QLatin1Char('0')));
     painter.end();
     std::mt19937 random{unsigned(i)};
     for (int y = 0; y < image.height(); ++y) {
@@ -175,16 +176,20 @@ int main(int argc, char *argv[])
     const QString oursLog = scratch.filePath(QStringLiteral("ours.log"));
     const QString theirsLog = scratch.filePath(QStringLiteral("theirs.log"));
     for (int r = 1; r <= runs; ++r) {
-        const Measured a = run({QStringLiteral(FRAMELOG_TIMELAPSE_BINARY),
-                                folder + QStringLiteral("/img%counter:4%.jpg"), "--order",
-                                "counter", "--fps", "30", "--crf", "23", "--preset", "medium",
-                                "--quiet", "--timings", "-o", ours},
-                               oursLog);
-        const Measured b = run({"ffmpeg", "-hide_banner", "-loglevel", "error", "-y",
-                                "-framerate", "30", "-i", folder + QStringLiteral("/img%04d.jpg"),
-                                "-c:v", "libx264", "-preset", "medium", "-crf", "23", "-pix_fmt",
-                                "yuv420p", "-movflags", "+faststart", theirs},
-                               theirsLog);
+        const Measured a =
+            run({QStringLiteral(FRAMELOG_TIMELAPSE_BINARY),
+                 folder + QStringLiteral("/img%counter:4%.jpg"), "--order", "counter", "--fps",
+                 "30", "--crf", "23", "--preset", "medium", "--quiet", "--timings", "-o", ours},
+                oursLog);
+        const Measured b =
+            run({"ffmpeg",     "-hide_banner", "-loglevel",
+                 "error",      "-y",           "-framerate",
+                 "30",         "-i",           folder + QStringLiteral("/img%04d.jpg"),
+                 "-c:v",       "libx264",      "-preset",
+                 "medium",     "-crf",         "23",
+                 "-pix_fmt",   "yuv420p",      "-movflags",
+                 "+faststart", theirs},
+                theirsLog);
         std::printf("run %d\n", r);
         std::printf("  framelog-timelapse  exit %d  wall %6.1f s  CPU %6.1f s  %5.1f pictures/s  "
                     "film %.1f MB\n",

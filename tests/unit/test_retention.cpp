@@ -3,16 +3,19 @@
 #include "capture/whole_file.h"
 #include "record/picture_keeper.h"
 #include "record/retention.h"
+#include "test_pictures.h"
 
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <mutex>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 using namespace framelog;
@@ -73,6 +76,7 @@ private slots:
     void oneRecorderPerJournal();
     void floorPausesAndResumes_data();
     void floorPausesAndResumes();
+    void floorOnASmallRealDisk();
     void keeperRemovesBesideTheTicks();
     void writeMakesThePatternsFolders();
     void rootFolderOfAPattern_data();
@@ -377,6 +381,55 @@ void TestRetention::floorPausesAndResumes()
     QCOMPARE(linesSoFar().last(), QStringLiteral("disk has room again: 2.1 GiB free, pictures "
                                                  "resumed"));
     QVERIFY(!keeper.pauseTick());
+}
+
+// The floor against the kernel's own count of free space, on a tmpfs of 1 MiB
+// (mounted when the test may: as root, where mounting is allowed).
+void TestRetention::floorOnASmallRealDisk()
+{
+    if (geteuid() != 0)
+        QSKIP("mounting a small tmpfs needs root");
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray disk = QFile::encodeName(dir.path());
+    if (::mount("tmpfs", disk.constData(), "tmpfs", 0, "size=1m") != 0)
+        QSKIP("no tmpfs may be mounted here");
+    const auto unmount = qScopeGuard([&] { ::umount2(disk.constData(), MNT_DETACH); });
+
+    std::mutex linesMutex;
+    QStringList lines;
+    PictureKeeper::Options options;
+    options.minFree = 512 * 1024;
+    options.pattern = dir.filePath(QStringLiteral("p%counter%.jpg"));
+    options.pausedPollMs = 5;
+    options.report = [&](const QString &text, bool) {
+        const std::lock_guard lock(linesMutex);
+        lines << text;
+    };
+    const auto linesSoFar = [&] {
+        const std::lock_guard lock(linesMutex);
+        return lines;
+    };
+    // Someone else's file takes 400 KiB of the disk.
+    writeBytes(dir.filePath(QStringLiteral("other")), 400 * 1024);
+    PictureKeeper keeper(options);
+    const auto write = PictureKeeper::write(&keeper);
+    int written = 0;
+    for (int i = 1; i <= 20 && !keeper.paused(); ++i) {
+        write(framelog::test::noise(160, 160, unsigned(i)),
+              dir.filePath(QStringLiteral("p%1.jpg").arg(i)), true);
+        ++written;
+        keeper.settle();
+    }
+    QVERIFY2(keeper.paused(), qPrintable(QString::number(written)));
+    QCOMPARE(linesSoFar().size(), 1);
+    QVERIFY2(linesSoFar().first().startsWith(QStringLiteral("disk nearly full: ")) &&
+                 linesSoFar().first().endsWith(QStringLiteral(" KiB free, pictures paused")),
+             qPrintable(linesSoFar().first()));
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("other"))));
+    QTRY_VERIFY(!keeper.paused());
+    QVERIFY2(linesSoFar().last().startsWith(QStringLiteral("disk has room again: ")),
+             qPrintable(linesSoFar().last()));
 }
 
 // The keeper's thread does the journal and the removals; the picture's
