@@ -3,6 +3,7 @@
 #include "capture/capture_session.h"
 #include "capture/run_watch.h"
 #include "record/record_options.h"
+#include "record/record_status.h"
 
 #include <QDeadlineTimer>
 #include <QList>
@@ -63,6 +64,11 @@ public:
     // skipped picture takes none, held ticks merge into one).
     qint64 taken() const { return m_session.run().counter(); }
     TBrowserControl *browser() const { return m_browser; }
+    // Where this recipe stands, for --status and the service manager.
+    RecipeStatus status() const;
+    // When its next picture tick is due (steady clock, ms), for the
+    // watchdog: the first one allows for the first page; none once stopped.
+    std::optional<qint64> tickDueMs() const;
 
     TTimer *PageTimer = nullptr;
     TTimer *PictureTimer = nullptr;
@@ -74,6 +80,8 @@ public:
 
 signals:
     void pictureTaken();
+    // status() changed.
+    void statusChanged();
 
 private:
     void load();
@@ -96,6 +104,8 @@ private:
     bool m_stopped = false;
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
+    RecipeStatus m_status;
+    std::optional<qint64> m_tickDueMs;
     // Before the session: it outlives the writer thread that feeds it.
     std::unique_ptr<PictureKeeper> m_keeper;
     // Last: its writer thread ends first.
