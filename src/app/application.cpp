@@ -49,13 +49,20 @@ void say(const QString &line)
 
 void addWindowOptions(QCommandLineParser &parser)
 {
-    QStringList tokens;
-    for (const Placeholder &p : placeholders())
-        tokens << p.token.toString();
+    // The placeholders, in lines that fit a terminal.
+    QString placeholderLines = QStringLiteral("File name placeholders:");
+    qsizetype lineStart = 0;
+    for (const Placeholder &p : placeholders()) {
+        const QString token = QLatin1Char(' ') + p.token.toString();
+        if (placeholderLines.size() - lineStart + token.size() > 78) {
+            placeholderLines += QStringLiteral("\n  ");
+            lineStart = placeholderLines.size();
+        }
+        placeholderLines += token;
+    }
     parser.setApplicationDescription(
-        QStringLiteral("Framelog: a web browser and a timed picture taker in one window.\n\n"
-                       "File name placeholders: %1.")
-            .arg(tokens.join(QStringLiteral(", "))));
+        QStringLiteral("Framelog: a web browser and a timed picture taker in one window.\n\n") +
+        placeholderLines);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("recipe"),
