@@ -3,6 +3,7 @@
 #include "browse/browser_control.h"
 #include "browse/load_wait.h"
 #include "capture/page_capture.h"
+#include "record/picture_keeper.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -79,6 +80,19 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
         area->show();
     }
 
+    if (recipe.keepDays || recipe.keepSize || recipe.keepCount || recipe.minFree) {
+        PictureKeeper::Options keep;
+        keep.limits = RetentionLimits::of(recipe);
+        keep.minFree = recipe.minFree;
+        keep.pattern = recipe.pattern;
+        keep.report = [this](const QString &line, bool trouble) {
+            QMetaObject::invokeMethod(
+                this, [this, line, trouble] { logLine(line, trouble); }, Qt::QueuedConnection);
+        };
+        m_keeper = std::make_unique<PictureKeeper>(std::move(keep));
+    }
+    m_session.writer().setWrite(PictureKeeper::write(m_keeper.get()));
+
     // Off unless the recipe asks: then every picture is judged first.
     if (recipe.waitForLoadMs || recipe.skipUnchanged || recipe.stallAfterMs) {
         RunWatch::Hooks hooks;
@@ -134,10 +148,24 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (first && m_watch)
-        logLine(m_watch->summary(m_session.failures()), false);
+    if (first && (m_watch || m_keeper))
+        logLine(runSummary(), false);
     if (first)
         emit statusChanged();
+}
+
+QString RecordCamera::runSummary()
+{
+    const RunFailures &failures = m_session.failures();
+    QString summary = m_watch ? m_watch->summary(failures)
+                              : QStringLiteral("Run ended: %1 written, %2 failed")
+                                    .arg(m_keeper->written())
+                                    .arg(failures.count());
+    if (m_keeper) {
+        m_keeper->settle();
+        summary += m_keeper->summaryNotes();
+    }
+    return summary;
 }
 
 RecipeStatus RecordCamera::status() const
@@ -210,6 +238,9 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
 void RecordCamera::PictureTimerTimer()
 {
     m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
+    // The disk is nearly full: no picture, the tick is counted.
+    if (m_keeper && m_keeper->pauseTick())
+        return;
     // A tick that falls into a load waits for its page (`ready`).
     if (m_loadWait && !m_loadWait->mayCapture())
         return;
