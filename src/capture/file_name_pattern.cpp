@@ -4,12 +4,23 @@
 #include <QTextBoundaryFinder>
 
 #include <array>
+#include <functional>
+#include <optional>
 
 namespace framelog {
 
 namespace {
 
-const std::array<Placeholder, 6> kPlaceholders = {{
+// The counter zero-padded to `width` digits, a sign before them.
+QString paddedCounter(const PatternInputs &in)
+{
+    const qint64 value = in.counter;
+    const QString digits =
+        QStringLiteral("%1").arg(value < 0 ? -value : value, in.width, 10, QLatin1Char('0'));
+    return value < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+const std::array<Placeholder, 10> kPlaceholders = {{
     {.token = u"%counter%",
      .legendToken = u"%counter%",
      .legend = u"Image no.",
@@ -42,6 +53,37 @@ const std::array<Placeholder, 6> kPlaceholders = {{
      .legend = u"Date (mm.dd)",
      .expand = [](const PatternInputs &in) { return in.formats.shortDate(in.clock().date()); },
      .varies = {.stepMs = kDayMs}},
+    // Names that sort as text sorts, in every locale, without a colon.
+    {.token = u"%isodatetime%",
+     .legendToken = u"",
+     .legend = u"Date and time (yyyy-mm-ddThh-mm-ss)",
+     .expand =
+         [](const PatternInputs &in) {
+             return in.clock().toString(QStringLiteral("yyyy-MM-dd'T'HH-mm-ss"));
+         },
+     .sortable = true,
+     .varies = {.stepMs = kSecondMs}},
+    {.token = u"%isodate%",
+     .legendToken = u"",
+     .legend = u"Date (yyyy-mm-dd)",
+     .expand =
+         [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("yyyy-MM-dd")); },
+     .sortable = true,
+     .varies = {.stepMs = kDayMs}},
+    {.token = u"%isotime%",
+     .legendToken = u"",
+     .legend = u"Time (hh-mm-ss)",
+     .expand =
+         [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("HH-mm-ss")); },
+     .sortable = true,
+     .varies = {.stepMs = kSecondMs, .cycleMs = kDayMs}},
+    {.token = u"%counter:N%",
+     .legendToken = u"",
+     .legend = u"Image no., N digits with leading zeros",
+     .expand = &paddedCounter,
+     .sortable = true,
+     .takesWidth = true,
+     .varies = {.counter = true}},
 }};
 
 // Replaces every occurrence, scanning on after the inserted text so that
@@ -54,6 +96,35 @@ void replaceAll(QString &text, QStringView placeholder, const QString &replaceme
         if (at < 0)
             return;
         text.replace(at, placeholder.size(), replacement);
+        from = at + replacement.size();
+    }
+}
+
+// Replaces every "%counter:N%" form of `p`'s token (N: 1 or 2 digits from
+// 1), each with what `make` gives for its width.
+void replaceWithWidths(QString &text, const Placeholder &p,
+                       const std::function<QString(int width)> &make)
+{
+    const QStringView token = p.token;
+    const qsizetype n = token.indexOf(u'N');
+    const QStringView head = token.left(n);
+    const QStringView tail = token.mid(n + 1);
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype at = text.indexOf(head, from, Qt::CaseInsensitive);
+        if (at < 0)
+            return;
+        qsizetype end = at + head.size();
+        while (end < text.size() && end - at - head.size() < 2 && text.at(end).isDigit() &&
+               text.at(end).unicode() < 128)
+            ++end;
+        const int width = QStringView(text).mid(at + head.size(), end - at - head.size()).toInt();
+        if (width < 1 || !QStringView(text).mid(end).startsWith(tail, Qt::CaseInsensitive)) {
+            from = at + 1;
+            continue;
+        }
+        const QString replacement = make(width);
+        text.replace(at, end + tail.size() - at, replacement);
         from = at + replacement.size();
     }
 }
@@ -158,16 +229,20 @@ std::span<const Placeholder> placeholders()
 QString placeholderTokenLegend()
 {
     QString text = QStringLiteral("Replace patterns:");
-    for (const Placeholder &p : kPlaceholders)
-        text += QStringLiteral("\n    ") + p.legendToken.toString();
+    for (const Placeholder &p : kPlaceholders) {
+        if (!p.legendToken.isEmpty())
+            text += QStringLiteral("\n    ") + p.legendToken.toString();
+    }
     return text;
 }
 
 QString placeholderMeaningLegend()
 {
     QString text;
-    for (const Placeholder &p : kPlaceholders)
-        text += QStringLiteral("\n- ") + p.legend.toString();
+    for (const Placeholder &p : kPlaceholders) {
+        if (!p.legendToken.isEmpty())
+            text += QStringLiteral("\n- ") + p.legend.toString();
+    }
     return text;
 }
 
@@ -176,8 +251,42 @@ QString expandFileNamePattern(const QString &pattern, const PatternInputs &input
 {
     PathParts parts = splitAtLastDelimiter(pattern, delimiters);
     QString name = parts.name;
+    // The sortable placeholders read the clock once between them, and only
+    // when the pattern holds one.
+    std::optional<QDateTime> sortableNow;
+    PatternInputs sortable = inputs;
+    sortable.clock = [&] {
+        if (!sortableNow)
+            sortableNow = inputs.clock();
+        return *sortableNow;
+    };
+    const auto expandSortable = [&](QString &text, const Placeholder &p, bool clean) {
+        if (p.takesWidth) {
+            replaceWithWidths(text, p, [&](int width) {
+                PatternInputs widened = sortable;
+                widened.width = width;
+                return p.expand(widened);
+            });
+            return;
+        }
+        if (!text.contains(p.token, Qt::CaseInsensitive))
+            return;
+        QString value = p.expand(sortable);
+        // In a folder, a placeholder's text makes no folder of its own.
+        for (QChar &c : value) {
+            if (clean && (isUnsafe(c) || delimiters.contains(c)))
+                c = u'-';
+        }
+        replaceAll(text, p.token, value);
+    };
     for (const Placeholder &p : kPlaceholders) {
-        if (!p.fromPage)
+        if (p.sortable)
+            expandSortable(parts.folder, p, true);
+    }
+    for (const Placeholder &p : kPlaceholders) {
+        if (p.sortable)
+            expandSortable(name, p, false);
+        else if (!p.fromPage)
             replaceAll(name, p.token, p.expand(inputs));
     }
     for (QChar &c : name) {
@@ -205,33 +314,52 @@ QString expandFileNamePattern(const QString &pattern, const PatternInputs &input
 PatternPieces patternPieces(const QString &pattern, QStringView delimiters)
 {
     // The expansion's own steps, with a noncharacter standing in for each
-    // placeholder's text, so that tokens are found exactly where it finds
+    // placeholder's text (followed by another for each digit of width a
+    // %counter:N% asks), so that tokens are found exactly where it finds
     // them.
     constexpr char16_t kFirstStandIn = 0xfdd0;
-    const auto standIn = [&](std::size_t index) { return QChar(char16_t(kFirstStandIn + index)); };
-    const PathParts parts = splitAtLastDelimiter(pattern, delimiters);
-    QString name = parts.name;
+    constexpr char16_t kWidthMark = 0xfdef;
+    static_assert(kPlaceholders.size() < kWidthMark - kFirstStandIn);
+    const auto replace = [&](QString &text, std::size_t index) {
+        const Placeholder &p = kPlaceholders[index];
+        const QChar standIn(char16_t(kFirstStandIn + index));
+        if (p.takesWidth)
+            replaceWithWidths(
+                text, p, [&](int width) { return standIn + QString(width, QChar(kWidthMark)); });
+        else
+            replaceAll(text, p.token, QString(standIn));
+    };
+    PathParts parts = splitAtLastDelimiter(pattern, delimiters);
+    for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
+        if (kPlaceholders[i].sortable)
+            replace(parts.folder, i);
+    }
     for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
         if (!kPlaceholders[i].fromPage)
-            replaceAll(name, kPlaceholders[i].token, QString(standIn(i)));
+            replace(parts.name, i);
     }
-    for (QChar &c : name) {
+    for (QChar &c : parts.name) {
         if (isUnsafe(c))
             c = u'-';
     }
     for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
         if (kPlaceholders[i].fromPage)
-            replaceAll(name, kPlaceholders[i].token, QString(standIn(i)));
+            replace(parts.name, i);
     }
-    PatternPieces pieces{parts.folder, {}};
-    for (const QChar c : name) {
-        const std::size_t index = std::size_t(c.unicode() - kFirstStandIn);
-        if (c.unicode() >= kFirstStandIn && index < kPlaceholders.size())
-            pieces.name << PatternPiece{QChar(), &kPlaceholders[index]};
-        else
-            pieces.name << PatternPiece{c, nullptr};
-    }
-    return pieces;
+    const auto split = [&](const QString &text) {
+        QList<PatternPiece> pieces;
+        for (const QChar c : text) {
+            const std::size_t index = std::size_t(c.unicode() - kFirstStandIn);
+            if (c.unicode() == kWidthMark && !pieces.isEmpty())
+                ++pieces.last().width;
+            else if (c.unicode() >= kFirstStandIn && index < kPlaceholders.size())
+                pieces << PatternPiece{QChar(), &kPlaceholders[index], 0};
+            else
+                pieces << PatternPiece{c, nullptr, 0};
+        }
+        return pieces;
+    };
+    return PatternPieces{split(parts.folder), split(parts.name)};
 }
 
 QString expandFileNamePattern(const QString &pattern, qint32 counter,

@@ -19,7 +19,8 @@ PatternVariation patternVariation(const QString &pattern)
 {
     PatternVariation variation;
     bool comesBack = true;
-    for (const PatternPiece &piece : patternPieces(pattern).name) {
+    const PatternPieces split = patternPieces(pattern);
+    for (const PatternPiece &piece : split.folder + split.name) {
         if (!piece.placeholder)
             continue;
         const NameVariation &v = piece.placeholder->varies;
@@ -122,7 +123,9 @@ CharClass charClass(const Placeholder &placeholder, const LocaleFormats &formats
     }
     static constexpr std::array<qint32, 12> kCounters = {
         0, 1, 2, 3, 4, 5, 6, 7, 8, 9, -2147483647 - 1, 2147483647};
-    const QString token = placeholder.token.toString();
+    QString token = placeholder.token.toString();
+    if (placeholder.takesWidth)
+        token.replace(u'N', u'3');
     QString seen;
     for (int k = 0; k < 366; ++k) {
         const QDateTime when(QDate(2024, 1, 1).addDays(k), QTime(k % 24, k * 7 % 60, k * 13 % 60));
@@ -173,10 +176,25 @@ using ClassCache = std::map<const Placeholder *, std::unique_ptr<CharClass>>;
 std::vector<Piece> pieces(const QString &pattern, const LocaleFormats &formats, ClassCache &classes)
 {
     const PatternPieces split = patternPieces(pattern);
+    // The folders before the first placeholder are found on the disk; from
+    // there on the pattern makes them.
+    qsizetype found = split.folder.size();
+    qsizetype afterSlash = 0;
+    for (qsizetype i = 0; i < split.folder.size(); ++i) {
+        if (split.folder[i].placeholder) {
+            found = afterSlash;
+            break;
+        }
+        if (split.folder[i].text == u'/')
+            afterSlash = i + 1;
+    }
+    QString folder;
+    for (qsizetype i = 0; i < found; ++i)
+        folder += split.folder[i].text;
     std::vector<Piece> result;
-    for (const QChar c : resolvedFolder(split.folder))
+    for (const QChar c : resolvedFolder(folder))
         result.push_back(Piece{c, nullptr});
-    for (const PatternPiece &piece : split.name) {
+    for (const PatternPiece &piece : split.folder.mid(found) + split.name) {
         if (!piece.placeholder) {
             result.push_back(Piece{piece.text, nullptr});
             continue;

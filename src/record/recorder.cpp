@@ -4,6 +4,7 @@
 #include "browse/load_wait.h"
 #include "capture/page_capture.h"
 #include "capture/pattern_names.h"
+#include "record/picture_keeper.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -82,6 +83,19 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
         area->show();
     }
 
+    if (recipe.keepDays || recipe.keepSize || recipe.keepCount || recipe.minFree) {
+        PictureKeeper::Options keep;
+        keep.limits = RetentionLimits::of(recipe);
+        keep.minFree = recipe.minFree;
+        keep.pattern = recipe.pattern;
+        keep.report = [this](const QString &line, bool trouble) {
+            QMetaObject::invokeMethod(
+                this, [this, line, trouble] { logLine(line, trouble); }, Qt::QueuedConnection);
+        };
+        m_keeper = std::make_unique<PictureKeeper>(std::move(keep));
+    }
+    m_session.writer().setWrite(PictureKeeper::write(m_keeper.get()));
+
     // Off unless the recipe asks: then every picture is judged first.
     if (recipe.waitForLoadMs || recipe.skipUnchanged || recipe.stallAfterMs) {
         RunWatch::Hooks hooks;
@@ -137,13 +151,8 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (first && (m_watch || m_session.replaced() > 0)) {
-        FrameTotals totals = m_watch
-                                 ? m_watch->totals(m_session.failures())
-                                 : FrameTotals{m_tally.written, m_tally.skipped, m_tally.failed};
-        totals.replaced = m_session.replaced();
-        logLine(runSummaryText(totals), false);
-    }
+    if (first && (m_watch || m_keeper || m_session.replaced() > 0))
+        logLine(runSummary(), false);
     if (first)
         emit statusChanged();
 }
@@ -154,6 +163,28 @@ RunTally RecordCamera::tally() const
     if (m_watch)
         tally.skipped += m_watch->skipped();
     return tally;
+}
+
+QString RecordCamera::runSummary()
+{
+    const RunFailures &failures = m_session.failures();
+    QString summary;
+    if (m_watch) {
+        FrameTotals totals = m_watch->totals(failures);
+        totals.replaced = m_session.replaced();
+        summary = runSummaryText(totals);
+    } else {
+        summary = QStringLiteral("Run ended: %1 written, %2 failed")
+                      .arg(m_keeper ? m_keeper->written() : m_tally.written)
+                      .arg(failures.count());
+        if (m_session.replaced() > 0)
+            summary += QStringLiteral(", %1 replaced").arg(m_session.replaced());
+    }
+    if (m_keeper) {
+        m_keeper->settle();
+        summary += m_keeper->summaryNotes();
+    }
+    return summary;
 }
 
 RecipeStatus RecordCamera::status() const
@@ -237,6 +268,9 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
 void RecordCamera::PictureTimerTimer()
 {
     m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
+    // The disk is nearly full: no picture, the tick is counted.
+    if (m_keeper && m_keeper->pauseTick())
+        return;
     // A tick that falls into a load waits for its page (`ready`).
     if (m_loadWait && !m_loadWait->mayCapture())
         return;

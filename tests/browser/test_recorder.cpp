@@ -134,6 +134,7 @@ private slots:
     void refusals_data();
     void refusals();
     void printedRecipeGivesTheSameRun();
+    void keepsItsOwnPicturesInDayFolders();
 
 private:
     QTemporaryDir dir;
@@ -230,9 +231,9 @@ void TestRecorder::picturesAreTheWindowsBytes()
 
 void TestRecorder::endsAtItsTimeThroughFailures()
 {
-    // Two cameras, quiet: one writes into a folder that is not there, and
-    // every one of its pictures fails without stopping anything; the other's
-    // pictures are written and not logged.
+    // Two cameras, quiet: one writes into a folder that cannot be made (a
+    // file has its name), and every one of its pictures fails without
+    // stopping anything; the other's pictures are written and not logged.
     const QString good = dir.filePath(QStringLiteral("timed"));
     QDir(dir.path()).mkpath(QStringLiteral("timed"));
     Recipe fine;
@@ -241,7 +242,10 @@ void TestRecorder::endsAtItsTimeThroughFailures()
     fine.everyMs = 300;
     fine.pattern = good + QStringLiteral("/t%counter%.jpg");
     Recipe broken = fine;
-    broken.pattern = dir.filePath(QStringLiteral("missing/t%counter%.jpg"));
+    QFile blocker(dir.filePath(QStringLiteral("blocked")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    broken.pattern = dir.filePath(QStringLiteral("blocked/t%counter%.jpg"));
     Program recorder(kRecorder,
                      {writeRecipeFile(dir.filePath(QStringLiteral("fine.ini")), fine),
                       writeRecipeFile(dir.filePath(QStringLiteral("broken.ini")), broken),
@@ -295,16 +299,18 @@ void TestRecorder::sigtermLeavesWholePictures()
     }
 }
 
-// "--count 3" or "--for" into a folder that is not there: no picture
-// written, and the exit status says so; into one that is, 0. A temporary
-// file a killed recorder left in the folder is gone after the run.
+// "--count 3" or "--for" into a folder that cannot be made (a file has its
+// name): no picture written, and the exit status says so; into one that
+// is, 0. A temporary file a killed recorder left in the folder is gone
+// after the run.
 void TestRecorder::exitStatusOfCountAndForRuns_data()
 {
     QTest::addColumn<QStringList>("limit");
     QTest::addColumn<bool>("folderThere");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("count, no folder") << QStringList{"--count", "3"} << false << 4;
-    QTest::newRow("for, no folder") << QStringList{"--for", "3s"} << false << 4;
+    QTest::newRow("count, a file in the folder's place")
+        << QStringList{"--count", "3"} << false << 4;
+    QTest::newRow("for, a file in the folder's place") << QStringList{"--for", "3s"} << false << 4;
     QTest::newRow("count, folder") << QStringList{"--count", "3"} << true << 0;
     QTest::newRow("for, folder") << QStringList{"--for", "3s"} << true << 0;
 }
@@ -322,6 +328,9 @@ void TestRecorder::exitStatusOfCountAndForRuns()
         QFile file(leftover);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("half a picture");
+    } else {
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
     }
     Program recorder(kRecorder,
                      QStringList{"--url", kPage.toString(), "--size", "320x240", "--every", "0.2s",
@@ -450,6 +459,48 @@ void TestRecorder::printedRecipeGivesTheSameRun()
         QCOMPARE(version.process.readAllStandardOutput(),
                  QFileInfo(program).fileName().toUtf8() + " " FRAMELOG_VERSION "\n");
     }
+}
+
+// A day's folder made by the pattern, the record's own pictures kept to two
+// across a restart, and a file of someone else's left where it is.
+void TestRecorder::keepsItsOwnPicturesInDayFolders()
+{
+    const QString state = QStringLiteral("XDG_STATE_HOME=") + dir.filePath(QStringLiteral("state"));
+    const QString day = dir.filePath(QStringLiteral("keep/") +
+                                     QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    QVERIFY(QDir().mkpath(day));
+    QFile foreign(day + QStringLiteral("/p999.jpg"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    foreign.close();
+    const QStringList options = {
+        "--url",        kPage.toString(),
+        "--size",       "320x240",
+        "--every",      "0.2s",
+        "--pattern",    dir.filePath(QStringLiteral("keep/%isodate%/p%counter:3%.jpg")),
+        "--keep-count", "2"};
+    Program first(kRecorder, options + QStringList{"--count", "4"}, {state});
+    QVERIFY(first.finish());
+    QCOMPARE(first.process.exitCode(), 0);
+    QCOMPARE(filesIn(day), QStringList({"p003.jpg", "p004.jpg", "p999.jpg"}));
+    QVERIFY2(first.otherLines()
+                     .filter(QStringLiteral("Run ended: 4 written, 0 failed, 2 removed"))
+                     .size() == 1,
+             qPrintable(first.errors.join(u'\n')));
+
+    // A stricter limit, looked at: listed, not removed.
+    Program look(kRecorder, options + QStringList{"--keep-count", "1", "--dry-run-retention"},
+                 {state});
+    QVERIFY(look.finish());
+    QCOMPARE(look.process.exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(look.process.readAllStandardOutput()),
+             day + QStringLiteral("/p003.jpg\n"));
+    QCOMPARE(filesIn(day).size(), 3);
+
+    // Restarted, it counts from 1 again, and its earlier pictures are its own.
+    Program again(kRecorder, options + QStringList{"--count", "1"}, {state});
+    QVERIFY(again.finish());
+    QCOMPARE(again.process.exitCode(), 0);
+    QCOMPARE(filesIn(day), QStringList({"p001.jpg", "p004.jpg", "p999.jpg"}));
 }
 
 FRAMELOG_BROWSER_TEST_MAIN(TestRecorder)

@@ -43,6 +43,8 @@ void TestPatternNames::piecesStandWhereTheExpansionPutsText_data()
     QTest::newRow("letter case and unsafe characters") << QStringLiteral("a:b%TITLE%c?%Date%.jpg");
     QTest::newRow("doubled percent signs") << QStringLiteral("%%counter%%shortdate%%");
     QTest::newRow("no placeholder") << QStringLiteral("/srv/live.jpg");
+    QTest::newRow("sortable folders and widths")
+        << QStringLiteral("cam/%isodate%/%ISOTIME%_%counter:6%_%counter:x%%counter:12%.jpg");
 }
 
 void TestPatternNames::piecesStandWhereTheExpansionPutsText()
@@ -53,14 +55,17 @@ void TestPatternNames::piecesStandWhereTheExpansionPutsText()
     const PatternInputs inputs{42, [&] { return when; }, [] { return QStringLiteral("%counter%"); },
                                formats};
     const PatternPieces pieces = patternPieces(pattern);
-    QString rebuilt = pieces.folder;
-    for (const PatternPiece &piece : pieces.name) {
+    QString rebuilt;
+    for (const PatternPiece &piece : pieces.folder + pieces.name) {
         if (!piece.placeholder) {
             rebuilt += piece.text;
             continue;
         }
         // The expansion cleans what a placeholder gives as a name of its own.
-        rebuilt += expandFileNamePattern(piece.placeholder->token.toString(), inputs);
+        QString token = piece.placeholder->token.toString();
+        if (piece.placeholder->takesWidth)
+            token.replace(u'N', QString::number(piece.width));
+        rebuilt += expandFileNamePattern(token, inputs);
     }
     QCOMPARE(rebuilt, expandFileNamePattern(pattern, inputs));
 }
@@ -91,6 +96,10 @@ void TestPatternNames::warnsOfNamesThatRepeat_data()
     QTest::newRow("short date and minutes") << "%shortdate%_%shorttime%.jpg" << qint64(60000) << qint64(-1) << "";
     QTest::newRow("a date, daily") << "%date%.jpg" << kHourMs * 24 << qint64(-1) << "";
     QTest::newRow("a date, hourly") << "%date%.jpg" << kHourMs << qint64(-1) << "changes once a day";
+    QTest::newRow("padded counter") << "img%counter:6%.jpg" << qint64(100) << qint64(-1) << "";
+    QTest::newRow("day folders, sortable time") << "%isodate%/%isotime%.jpg" << qint64(1000) << qint64(-1) << "";
+    QTest::newRow("sortable time alone") << "%isotime%.jpg" << qint64(1000) << qint64(-1) << day;
+    QTest::newRow("a day folder, one name") << "%isodate%/live.jpg" << qint64(1000) << qint64(-1) << "changes once a day";
     // clang-format on
 }
 
@@ -136,6 +145,10 @@ void TestPatternNames::patternsThatCanShareAFile_data()
     QTest::newRow("a title can be anything") << "img%title%.jpg" << "img%counter%.jpg" << true;
     QTest::newRow("an empty title") << "cam%title%.jpg" << "cam.jpg" << true;
     QTest::newRow("case differs") << "Cam.jpg" << "cam.jpg" << false;
+    QTest::newRow("day folders, other names") << "%isodate%/a.jpg" << "%isodate%/b.jpg" << false;
+    QTest::newRow("a day folder meets a fixed one") << d + "/real/%isodate%/cam.jpg" << d + "/link/2026-12-08/cam.jpg" << true;
+    QTest::newRow("padded counter meets a counter") << "img%counter:6%.jpg" << "img%counter%.jpg" << true;
+    QTest::newRow("padded counter, another prefix") << "a%counter:6%.jpg" << "b%counter:6%.jpg" << false;
     // clang-format on
 }
 
