@@ -1,5 +1,6 @@
 #include "capture/whole_file.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
@@ -7,8 +8,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
 #include <mutex>
-#include <set>
 #include <utility>
 #include <vector>
 
@@ -104,18 +106,34 @@ mode_t currentUmask()
 
 void (*g_testHook)(WholeFileWriter::Stage, const QByteArray &) = nullptr;
 
-// Folders whose leftovers this process has removed already.
+// Folders this process has swept: when to sweep each again (steady clock,
+// ms), or never (0) when its sweep left no young leftover.
 std::mutex g_sweptMutex;
-std::set<QByteArray> g_swept;
+std::map<QByteArray, qint64> g_sweepAgain;
 
-void sweepOnce(const QByteArray &folder)
+void sweepWhenDue(const QByteArray &folder)
 {
+    const qint64 now = QDeadlineTimer::current().deadline();
     {
         const std::lock_guard lock(g_sweptMutex);
-        if (!g_swept.insert(folder).second)
+        const auto [at, first] = g_sweepAgain.try_emplace(folder, 0);
+        if (!first && (at->second == 0 || now < at->second))
             return;
+        at->second = 0;
     }
-    WholeFileWriter::removeStaleTemporaries(QFile::decodeName(folder));
+    int young = 0;
+    WholeFileWriter::removeStaleTemporaries(QFile::decodeName(folder), &young);
+    if (young > 0) {
+        const std::lock_guard lock(g_sweptMutex);
+        g_sweepAgain[folder] = now + qint64(WholeFileWriter::kStaleAfterS) * 1000 + 1000;
+    }
+}
+
+// Whether the file was written within kStaleAfterS (or is dated ahead: a
+// clock that differs from the file server's). Every write sets the time.
+bool writtenLately(const struct stat &st)
+{
+    return ::time(nullptr) - st.st_mtim.tv_sec < WholeFileWriter::kStaleAfterS;
 }
 
 QByteArray randomLetters(int count)
@@ -221,40 +239,7 @@ WholeFileWriter::WholeFileWriter(const QString &fileName) : m_fileName(fileName)
         throwCreateError(fileName, errno);
 }
 
-void WholeFileWriter::createTemporary()
-{
-    const QByteArray folder = folderOf(m_target);
-    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-        const QByteArray temporary =
-            folder + kTemporaryPrefix + randomLetters(12) + kTemporarySuffix;
-        // Readable by the user alone until it is whole and has its final
-        // mode: another user must not read a picture the final file hides.
-        const int fd = ::open(temporary.constData(),
-                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            throwCreateError(m_fileName, errno);
-        }
-        // Locked while it lives, so that no process sweeping leftovers takes
-        // it. A file system without locks still gets the picture.
-        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
-        }
-        // A sweep that took the file between its creation and the lock has
-        // removed it: another name.
-        struct stat st;
-        if (::fstat(fd, &st) == 0 && st.st_nlink == 0) {
-            ::close(fd);
-            continue;
-        }
-        m_fd = fd;
-        m_temporary = temporary;
-        return;
-    }
-    throwCreateError(m_fileName, EEXIST);
-}
-
-int WholeFileWriter::removeStaleTemporaries(const QString &folder)
+int WholeFileWriter::removeStaleTemporaries(const QString &folder, int *young)
 {
     const QByteArray path = QFile::encodeName(folder.isEmpty() ? QStringLiteral(".") : folder);
     DIR *dir = ::opendir(path.constData());
@@ -279,11 +264,18 @@ int WholeFileWriter::removeStaleTemporaries(const QString &folder)
         struct stat opened, now;
         // Its writer holds the lock until the file is renamed; a file
         // renamed meanwhile is a picture now, and the name no longer its.
+        // Looked at after the lock is had: a writer may have written since.
         if (::fstat(fd, &opened) == 0 && opened.st_ino == seen.st_ino &&
             ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
             ::fstatat(dirFd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 && now.st_dev == opened.st_dev &&
-            now.st_ino == opened.st_ino && ::unlinkat(dirFd, name, 0) == 0)
-            ++removed;
+            now.st_ino == opened.st_ino) {
+            if (writtenLately(now)) {
+                if (young)
+                    ++*young;
+            } else if (::unlinkat(dirFd, name, 0) == 0) {
+                ++removed;
+            }
+        }
         ::close(fd);
     }
     ::closedir(dir);
@@ -295,66 +287,117 @@ void WholeFileWriter::setTestHook(void (*hook)(Stage stage, const QByteArray &te
     g_testHook = hook;
 }
 
-WholeFileWriter::~WholeFileWriter()
-{
-    discard();
-}
-
-void WholeFileWriter::discard() noexcept
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
-    if (!m_temporary.isEmpty())
-        ::unlink(m_temporary.constData());
-    m_temporary.clear();
-}
+WholeFileWriter::~WholeFileWriter() = default;
 
 void WholeFileWriter::commit(const QByteArray &data)
 {
     const QByteArray folder = folderOf(m_target);
-    sweepOnce(folder.isEmpty() ? QByteArray(".") : folder);
-    createTemporary();
+    TemporaryFile temporary(folder.isEmpty() ? QByteArray(".") : folder, m_fileName);
     if (g_testHook)
-        g_testHook(Stage::Created, m_temporary);
+        g_testHook(Stage::Created, temporary.path());
     const char *next = data.constData();
     qsizetype left = data.size();
     while (left > 0) {
-        const ssize_t written = ::write(m_fd, next, std::size_t(left));
+        const ssize_t written = ::write(temporary.fd(), next, std::size_t(left));
         if (written < 0) {
             if (errno == EINTR)
                 continue;
             const int code = errno;
-            discard();
+            temporary.discard();
             throwWriteError(m_fileName, code);
         }
         // A regular file that takes nothing and names no error: not written.
         if (written == 0) {
-            discard();
+            temporary.discard();
             throwWriteError(m_fileName, EIO);
         }
         next += written;
         left -= written;
     }
+    temporary.makeWhole(m_replaces ? m_mode : newFileMode());
+    if (g_testHook)
+        g_testHook(Stage::Whole, temporary.path());
+    temporary.renameTo(m_target);
+}
+
+unsigned newFileMode()
+{
+    return 0666 & ~currentUmask();
+}
+
+TemporaryFile::TemporaryFile(const QByteArray &folder, const QString &fileName)
+    : m_fileName(fileName)
+{
+    sweepWhenDue(folder);
+    const QByteArray prefix = folder.endsWith('/') ? folder : folder + '/';
+    for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
+        const QByteArray temporary =
+            prefix + kTemporaryPrefix + randomLetters(12) + kTemporarySuffix;
+        // Readable by the user alone until it is whole and has its final
+        // mode: another user must not read a picture the final file hides.
+        const int fd = ::open(temporary.constData(),
+                              O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            if (errno == EEXIST)
+                continue;
+            throwCreateError(m_fileName, errno);
+        }
+        // Locked while it lives, so that no process sweeping leftovers takes
+        // it. A file system without locks still gets the picture.
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        // A sweep that took the file between its creation and the lock has
+        // removed it: another name.
+        struct stat st;
+        if (::fstat(fd, &st) == 0 && st.st_nlink == 0) {
+            ::close(fd);
+            continue;
+        }
+        m_fd = fd;
+        m_path = temporary;
+        return;
+    }
+    throwCreateError(m_fileName, EEXIST);
+}
+
+TemporaryFile::~TemporaryFile()
+{
+    discard();
+}
+
+void TemporaryFile::discard() noexcept
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    if (!m_path.isEmpty())
+        ::unlink(m_path.constData());
+    m_path.clear();
+}
+
+void TemporaryFile::makeWhole(unsigned mode)
+{
     // Best effort: a file system without permission bits (FAT) refuses, and
     // the picture matters more than its mode.
-    (void)::fchmod(m_fd, m_replaces ? mode_t(m_mode) : mode_t(0666 & ~currentUmask()));
+    (void)::fchmod(m_fd, mode_t(mode));
     // On the disk before the name leads to it: after a power cut the name
-    // holds the old picture or the new one, never an empty file. A file
+    // holds the old content or the new one, never an empty file. A file
     // system that cannot flush (EINVAL) has nothing to lose.
     if (::fdatasync(m_fd) != 0 && errno != EINVAL) {
         const int code = errno;
         discard();
         throwWriteError(m_fileName, code);
     }
-    if (g_testHook)
-        g_testHook(Stage::Whole, m_temporary);
-    if (::rename(m_temporary.constData(), m_target.constData()) != 0) {
+}
+
+void TemporaryFile::renameTo(const QByteArray &target)
+{
+    if (::rename(m_path.constData(), target.constData()) != 0) {
         const int code = errno;
         discard();
         throwCreateError(m_fileName, code);
     }
-    m_temporary.clear();
+    m_path.clear();
     // The lock is held until the rename, and goes with the descriptor. The
     // data is on the disk already: closing has nothing left to report.
     ::close(std::exchange(m_fd, -1));

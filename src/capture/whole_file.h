@@ -49,7 +49,8 @@ public:
 // umask); a replaced one keeps its permission bits.
 //
 // The first time the process writes into a folder, the temporary files a
-// killed process left there are removed first (removeStaleTemporaries).
+// killed process left there are removed first (removeStaleTemporaries);
+// ones too young to tell are removed by a later write, once they have aged.
 class WholeFileWriter {
 public:
     explicit WholeFileWriter(const QString &fileName);
@@ -66,10 +67,13 @@ public:
     static bool isTemporaryName(const QString &name);
 
     // Removes the temporary files of this naming in `folder` that belong to
-    // this user and that no writer holds (one still being written is locked
-    // by its writer); returns how many went. Links and other kinds of file
-    // are left alone.
-    static int removeStaleTemporaries(const QString &folder);
+    // this user, that no writer holds (one still being written is locked by
+    // its writer) and that nothing wrote to for kStaleAfterS (a lock on a
+    // network file system may hold on one machine only); returns how many
+    // went, and counts in `young` the unheld ones left for their age. Links
+    // and other kinds of file are left alone.
+    static constexpr int kStaleAfterS = 600;
+    static int removeStaleTemporaries(const QString &folder, int *young = nullptr);
 
     // For tests: runs in commit() when the temporary file is created, and
     // when it is whole (written, flushed, with its final mode) before the
@@ -78,16 +82,47 @@ public:
     static void setTestHook(void (*hook)(Stage stage, const QByteArray &temporary));
 
 private:
-    void discard() noexcept;
-    void createTemporary();
-
-    QString m_fileName;     // as the caller gave it, for messages
-    QByteArray m_target;    // the final target, links followed
-    QByteArray m_temporary; // empty once renamed or removed
-    int m_fd = -1;
+    QString m_fileName;  // as the caller gave it, for messages
+    QByteArray m_target; // the final target, links followed
     bool m_replaces = false;
     unsigned m_mode = 0; // permission bits of the file replaced
 };
+
+// The writer's temporary file, for a writer that fills it by itself (the
+// film encoder opens it by name): made in `folder` under the writer's
+// naming, readable by the user alone, and locked while this object lives,
+// so that no sweep of leftovers, in this process or another, takes it while
+// it is written. Removed unless renamed. Errors name `fileName`, the final
+// file as the caller gave it; making it sweeps the folder as a first write
+// does.
+class TemporaryFile {
+public:
+    // Throws EFCreateError.
+    TemporaryFile(const QByteArray &folder, const QString &fileName);
+    ~TemporaryFile();
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    const QByteArray &path() const { return m_path; }
+    int fd() const { return m_fd; }
+
+    // Gives it `mode` (best effort: FAT has none) and flushes its data to
+    // the disk. Throws EWriteError, the file removed.
+    void makeWhole(unsigned mode);
+    // Renames it to `target` and lets go of it. Throws EFCreateError, the
+    // file removed.
+    void renameTo(const QByteArray &target);
+    void discard() noexcept;
+
+private:
+    QString m_fileName;
+    QByteArray m_path; // empty once renamed or removed
+    int m_fd = -1;
+};
+
+// The permission bits a plain create gives a new file now: 0666 less the
+// umask.
+unsigned newFileMode();
 
 // The name as messages show it: absolute, a relative name taken against the
 // current directory, otherwise as it was tried (a trailing "/" stays).

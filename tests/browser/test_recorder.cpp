@@ -13,7 +13,11 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <ctime>
+
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace framelog;
@@ -301,8 +305,8 @@ void TestRecorder::sigtermLeavesWholePictures()
 
 // "--count 3" or "--for" into a folder that cannot be made (a file has its
 // name): no picture written, and the exit status says so; into one that
-// is, 0. A temporary file a killed recorder left in the folder is gone
-// after the run.
+// is, 0. A temporary file a killed recorder left in the folder an hour ago
+// is gone after the run.
 void TestRecorder::exitStatusOfCountAndForRuns_data()
 {
     QTest::addColumn<QStringList>("limit");
@@ -328,6 +332,10 @@ void TestRecorder::exitStatusOfCountAndForRuns()
         QFile file(leftover);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("half a picture");
+        file.close();
+        // Killed long enough ago that no writer elsewhere can be at it.
+        struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(leftover).constData(), times, 0), 0);
     } else {
         QFile blocker(folder);
         QVERIFY(blocker.open(QIODevice::WriteOnly));

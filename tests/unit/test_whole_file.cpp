@@ -14,6 +14,8 @@
 #include <QTest>
 
 #include <cerrno>
+#include <ctime>
+#include <optional>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -77,6 +79,15 @@ bool isLocked(const QByteArray &path)
     return locked;
 }
 
+// Dates the file's last write back past the age at which an unheld
+// temporary counts as left over, so that only the lock can keep it.
+void age(const QByteArray &path)
+{
+    struct timespec times[2] = {{0, UTIME_OMIT},
+                                {::time(nullptr) - 2 * WholeFileWriter::kStaleAfterS, 0}};
+    QCOMPARE(::utimensat(AT_FDCWD, path.constData(), times, AT_SYMLINK_NOFOLLOW), 0);
+}
+
 // What the writer's test hook saw of the temporary file.
 struct Seen {
     bool created = false;
@@ -107,6 +118,7 @@ void watchTemporary(WholeFileWriter::Stage stage, const QByteArray &temporary)
     g_seen.wholeMode = st.st_mode & 07777;
     g_seen.wholeSize = st.st_size;
     g_seen.wholeLocked = locked;
+    age(temporary);
     const qsizetype slash = temporary.lastIndexOf('/');
     g_seen.swept =
         WholeFileWriter::removeStaleTemporaries(QFile::decodeName(temporary.left(slash)));
@@ -236,6 +248,7 @@ void TestWholeFile::temporaryIsPrivateAndLockedUntilRenamed()
     // A leftover of a killed writer is swept first and only once, and a
     // sweep while this file is written passes it by.
     writeFile(dir.filePath(kLeftover), "part of a picture", 0600);
+    age(encoded(dir.filePath(kLeftover)));
 
     const QImage image = noise(320, 240);
     g_seen = Seen();
@@ -271,21 +284,26 @@ void TestWholeFile::temporaryIsPrivateAndLockedUntilRenamed()
 
 // The first picture a process writes into a folder removes the temporary
 // files a killed writer left there: this user's regular files of the
-// writer's naming that nobody holds locked. Everything else stays.
+// writer's naming that nobody holds locked and nobody wrote to lately (a
+// writer on another machine may hold a lock this one cannot see).
+// Everything else stays.
 void TestWholeFile::leftoversAreSweptBeforeTheFirstPicture_data()
 {
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("aged");
     QTest::addColumn<bool>("removed");
     // clang-format off
-    QTest::newRow("this user's leftover") << "file" << kLeftover << true;
-    QTest::newRow("a file another writer holds") << "locked" << kLeftover << false;
-    QTest::newRow("another user's leftover") << "other user's" << kLeftover << false;
-    QTest::newRow("a link of that naming") << "link" << kLeftover << false;
-    QTest::newRow("a FIFO of that naming") << "fifo" << kLeftover << false;
-    QTest::newRow("a folder of that naming") << "folder" << kLeftover << false;
-    QTest::newRow("a name without the DEL") << "file" << ".framelog-left0ver.tmp" << false;
-    QTest::newRow("a picture") << "file" << "img1.jpg" << false;
+    QTest::newRow("this user's leftover") << "file" << kLeftover << true << true;
+    QTest::newRow("this user's leftover, written lately") << "file" << kLeftover << false << false;
+    QTest::newRow("a file another writer holds") << "locked" << kLeftover << true << false;
+    QTest::newRow("a film being made") << "film" << kLeftover << true << false;
+    QTest::newRow("another user's leftover") << "other user's" << kLeftover << true << false;
+    QTest::newRow("a link of that naming") << "link" << kLeftover << true << false;
+    QTest::newRow("a FIFO of that naming") << "fifo" << kLeftover << true << false;
+    QTest::newRow("a folder of that naming") << "folder" << kLeftover << true << false;
+    QTest::newRow("a name without the DEL") << "file" << ".framelog-left0ver.tmp" << true << false;
+    QTest::newRow("a picture") << "file" << "img1.jpg" << true << false;
     // clang-format on
 }
 
@@ -293,6 +311,7 @@ void TestWholeFile::leftoversAreSweptBeforeTheFirstPicture()
 {
     QFETCH(QString, kind);
     QFETCH(QString, name);
+    QFETCH(bool, aged);
     QFETCH(bool, removed);
     if (kind == QLatin1String("other user's") && ::geteuid() != 0)
         QSKIP("needs root to give a file another owner");
@@ -316,6 +335,22 @@ void TestWholeFile::leftoversAreSweptBeforeTheFirstPicture()
         QCOMPARE(::mkfifo(encoded(path).constData(), 0600), 0);
     if (kind == QLatin1String("folder"))
         QVERIFY(QDir().mkdir(path));
+    // A writer that fills its temporary file by itself, as the film encoder
+    // does through its own descriptor.
+    std::optional<TemporaryFile> film;
+    const QString filmName = dir.filePath(QStringLiteral("film.mp4"));
+    QString checked = path;
+    if (kind == QLatin1String("film")) {
+        film.emplace(encoded(dir.path()), filmName);
+        checked = QFile::decodeName(film->path());
+        QVERIFY(WholeFileWriter::isTemporaryName(QFileInfo(checked).fileName()));
+        QCOMPARE(modeOf(film->path()), mode_t(0600));
+        QFile encoder(checked);
+        QVERIFY(encoder.open(QIODevice::WriteOnly));
+        encoder.write("a whole film");
+    }
+    if (aged && QFileInfo(checked).isFile())
+        age(encoded(checked));
 
     const QString error = saveError(dir.filePath(QStringLiteral("cam.jpg")));
     if (holder >= 0)
@@ -323,7 +358,14 @@ void TestWholeFile::leftoversAreSweptBeforeTheFirstPicture()
 
     QVERIFY2(error.isEmpty(), qPrintable(error));
     struct stat st {};
-    QCOMPARE(::lstat(encoded(path).constData(), &st) != 0, removed);
+    QCOMPARE(::lstat(encoded(checked).constData(), &st) != 0, removed);
+    if (film) {
+        film->makeWhole(newFileMode());
+        film->renameTo(encoded(filmName));
+        QCOMPARE(*readWholeFile(filmName), QByteArray("a whole film"));
+        QCOMPARE(modeOf(encoded(filmName)), mode_t(newFileMode()));
+        QVERIFY(!QFileInfo::exists(checked));
+    }
     QCOMPARE(*readWholeFile(elsewhere), QByteArray("a picture the link leads to"));
     QVERIFY(parseJpeg(*readWholeFile(dir.filePath(QStringLiteral("cam.jpg")))).ok());
 }
