@@ -100,6 +100,13 @@ void TestPatternNames::warnsOfNamesThatRepeat_data()
     QTest::newRow("day folders, sortable time") << "%isodate%/%isotime%.jpg" << qint64(1000) << qint64(-1) << "";
     QTest::newRow("sortable time alone") << "%isotime%.jpg" << qint64(1000) << qint64(-1) << day;
     QTest::newRow("a day folder, one name") << "%isodate%/live.jpg" << qint64(1000) << qint64(-1) << "changes once a day";
+    QTest::newRow("sortable date and time, every 1 s, until stopped") << "%isodatetime%.jpg" << qint64(1000) << qint64(-1) << "";
+    QTest::newRow("sortable date and time, every 0.3 s") << "%isodatetime%.jpg" << qint64(300) << qint64(-1) << second;
+    QTest::newRow("sortable time, every 0.3 s") << "%isotime%.jpg" << qint64(300) << qint64(-1) << second;
+    QTest::newRow("sortable time, for 1 h") << "%isotime%.jpg" << qint64(1000) << kHourMs << "";
+    QTest::newRow("sortable time beside a regional date") << "%date%_%isotime%.jpg" << qint64(1000) << qint64(-1) << "";
+    QTest::newRow("sortable date, hourly") << "%isodate%.jpg" << kHourMs << qint64(-1) << "changes once a day";
+    QTest::newRow("padded counter in day folders") << "%isodate%/p%counter:3%.jpg" << qint64(100) << qint64(-1) << "";
     // clang-format on
 }
 
@@ -149,6 +156,9 @@ void TestPatternNames::patternsThatCanShareAFile_data()
     QTest::newRow("a day folder meets a fixed one") << d + "/real/%isodate%/cam.jpg" << d + "/link/2026-12-08/cam.jpg" << true;
     QTest::newRow("padded counter meets a counter") << "img%counter:6%.jpg" << "img%counter%.jpg" << true;
     QTest::newRow("padded counter, another prefix") << "a%counter:6%.jpg" << "b%counter:6%.jpg" << false;
+    QTest::newRow("sortable date and time, in two pieces") << "%isodatetime%.jpg" << "%isodate%T%isotime%.jpg" << true;
+    QTest::newRow("sortable date and time meets a fixed name") << "%isodatetime%.jpg" << "2026-12-08T14-05-09.jpg" << true;
+    QTest::newRow("sortable date makes no letters") << "%isodate%.jpg" << "cam.jpg" << false;
     // clang-format on
 }
 
