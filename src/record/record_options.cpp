@@ -1,5 +1,7 @@
 #include "record/record_options.h"
 
+#include "record/page_rest.h"
+
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QHash>
@@ -22,6 +24,7 @@ const QHash<QString, QString> &valueOptions()
         {QStringLiteral("skip-unchanged"), recipe_key::skipUnchanged},
         {QStringLiteral("stall-after"), recipe_key::stallAfter},
         {QStringLiteral("on-stall"), recipe_key::onStall},
+        {QStringLiteral("rest-between"), recipe_key::restBetween},
     };
     return options;
 }
@@ -163,6 +166,12 @@ void addRecordOptions(QCommandLineParser &parser)
          QStringLiteral("What a stall does: log (the default) or reload the page, at most once "
                         "per stall period."),
          QStringLiteral("log|reload")},
+        {QStringLiteral("rest-between"),
+         QStringLiteral("on: at a picture every %1 or more, hide the page between pictures and "
+                        "wake it just before each, for a fraction of the CPU; off (the default) "
+                        "keeps it live.")
+             .arg(intervalText(kRestFromMs)),
+         QStringLiteral("on|off")},
         {QStringLiteral("count"),
          QStringLiteral("Stop after N pictures of each recipe (skipped ones do not count)."),
          QStringLiteral("N")},

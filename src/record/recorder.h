@@ -17,6 +17,7 @@ class QTimer;
 namespace framelog {
 
 class LoadWait;
+class PageRest;
 class TBrowserControl;
 class TTimer;
 
@@ -37,6 +38,10 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // has a RunWatch (unchanged pictures are skipped and take no number, stalls
 // are logged and, asked to, reloaded) and a LoadWait (a tick that falls
 // into a load waits for its page); its summary is logged when it stops.
+//
+// With rest-between and pictures far enough apart, a PageRest hides the
+// page between pictures and gives the ticks instead of PictureTimer; a
+// picture it could not be sure is fresh is written but not judged.
 class RecordCamera : public QObject {
     Q_OBJECT
 public:
@@ -76,6 +81,8 @@ private:
     void startPictures();
     // One tick that may capture now.
     void takePicture();
+    QImage grabArea();
+    void setUpRest();
     void logLine(const QString &what, bool keptWhenQuiet);
     // How the capture session takes and names this recipe's pictures.
     CaptureSession::FrontEnd captureFrontEnd();
@@ -89,6 +96,10 @@ private:
     bool m_stopped = false;
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
+    PageRest *m_rest = nullptr;
+    // The picture a resting page's tick found, and whether it is fresh.
+    QImage m_restPicture;
+    bool m_restFresh = true;
     // Last: its writer thread ends first.
     CaptureSession m_session;
 };

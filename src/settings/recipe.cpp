@@ -201,7 +201,7 @@ const QStringList &recipeKeys()
         recipe_key::reloadEvery, recipe_key::reload,      recipe_key::overwrite,
         recipe_key::area,        recipe_key::size,        recipe_key::popups,
         recipe_key::offline,     recipe_key::waitForLoad, recipe_key::skipUnchanged,
-        recipe_key::stallAfter,  recipe_key::onStall,
+        recipe_key::stallAfter,  recipe_key::onStall,     recipe_key::restBetween,
     };
     return keys;
 }
@@ -295,6 +295,8 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.stallAfterMs = parseDuration(key, text, kMinStallAfterMs, kMaxStallAfterMs);
     } else if (key == onStall) {
         recipe.onStall = parseOnStall(text);
+    } else if (key == restBetween) {
+        recipe.restBetween = parseSwitch(key, text);
     } else {
         throw ERecipe(QStringLiteral("unknown key ") + quoted(key));
     }
@@ -356,6 +358,9 @@ void writeRecipe(const Recipe &recipe, const QString &path)
         settings.setValue(onStall, *recipe.onStall == Recipe::OnStall::Reload
                                        ? QStringLiteral("reload")
                                        : QStringLiteral("log"));
+    // Off by default, and said only when on.
+    if (recipe.restBetween)
+        settings.setValue(restBetween, QStringLiteral("on"));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         throw ERecipe(path + QStringLiteral(": cannot write the recipe"));

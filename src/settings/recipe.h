@@ -50,6 +50,9 @@ struct Recipe {
     // Pictures unchanged or one flat colour this long: the run is stalled.
     std::optional<qint64> stallAfterMs;
     std::optional<OnStall> onStall;
+    // framelog-record hides the page between pictures (when they are far
+    // enough apart) and wakes it before each; the window ignores it.
+    bool restBetween = false;
 
     friend bool operator==(const Recipe &, const Recipe &) = default;
 };
@@ -69,6 +72,7 @@ inline const QString waitForLoad = QStringLiteral("wait-for-load");
 inline const QString skipUnchanged = QStringLiteral("skip-unchanged");
 inline const QString stallAfter = QStringLiteral("stall-after");
 inline const QString onStall = QStringLiteral("on-stall");
+inline const QString restBetween = QStringLiteral("rest-between");
 } // namespace recipe_key
 
 // Every key a recipe may hold, in the order they are documented.

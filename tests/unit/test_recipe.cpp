@@ -145,6 +145,7 @@ void TestRecipe::writesWhatItReads_data()
         r.skipUnchanged = 0.05;
         r.stallAfterMs = 7LL * 24 * 3600 * 1000;
         r.onStall = Recipe::OnStall::Reload;
+        r.restBetween = true;
     });
     QTest::newRow("pictures worth keeping, odd values") << recipe([](Recipe &r) {
         r.waitForLoadMs = 1234;
@@ -177,6 +178,7 @@ void TestRecipe::writesWhatItReads()
     QCOMPARE(text.contains("skip-unchanged"), written.skipUnchanged.has_value());
     QCOMPARE(text.contains("stall-after"), written.stallAfterMs.has_value());
     QCOMPARE(text.contains("on-stall"), written.onStall.has_value());
+    QCOMPARE(text.contains("rest-between"), written.restBetween);
 }
 
 void TestRecipe::keepingKeys_data()
@@ -222,6 +224,10 @@ void TestRecipe::keepingKeys_data()
     row("on stall, log", "on-stall", "log", [](Recipe &r) { r.onStall = Recipe::OnStall::Log; });
     row("on stall, other", "on-stall", "restart", none,
         QStringLiteral("on-stall: \"restart\" is not log or reload"));
+    row("rest, on", "rest-between", "on", [](Recipe &r) { r.restBetween = true; });
+    row("rest, off", "rest-between", "OFF", none);
+    row("rest, other", "rest-between", "sometimes", none,
+        QStringLiteral("rest-between: \"sometimes\" is not true or false"));
 }
 
 void TestRecipe::keepingKeys()
@@ -427,6 +433,8 @@ void TestRecipe::badCommandLines_data()
                                                  "0.05 or 5%) or off");
     QTest::newRow("stall action") << QStringList{"--on-stall", "restart"}
                                   << QStringLiteral("--on-stall: \"restart\" is not log or reload");
+    QTest::newRow("rest") << QStringList{"--rest-between", "often"}
+                          << QStringLiteral("--rest-between: \"often\" is not true or false");
 }
 
 void TestRecipe::keepingOptions()

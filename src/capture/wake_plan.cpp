@@ -1,0 +1,66 @@
+#include "capture/wake_plan.h"
+
+#include <algorithm>
+
+namespace framelog {
+
+namespace {
+
+// Room above the slowest recent wake, for a wake somewhat slower still.
+constexpr WakePlan::ms kMargin{40};
+
+} // namespace
+
+WakePlan::WakePlan(ms interval, Limits limits)
+    : m_interval(interval), m_limits(limits), m_lead(clamp(limits.first))
+{
+}
+
+WakePlan::ms WakePlan::clamp(ms lead) const
+{
+    const ms most = std::min(m_limits.most, m_interval / 2);
+    return std::max(std::min(lead, most), std::min(m_limits.least, most));
+}
+
+void WakePlan::woke(ms at)
+{
+    m_awake = true;
+    m_drawn = false;
+    m_wokeAt = at;
+}
+
+void WakePlan::drawn(ms)
+{
+    if (m_awake)
+        m_drawn = true;
+}
+
+WakePlan::Step WakePlan::frame(ms at, bool changed)
+{
+    if (!comparing() || !changed)
+        return Step::Wait;
+    m_awake = false;
+    m_fresh = true;
+    m_latencies.push_back(std::max(at - m_wokeAt, ms(0)));
+    if (m_latencies.size() > kRemembered)
+        m_latencies.pop_front();
+    // One and a half times the slowest recent wake: the picture then comes
+    // before its tick, also from a wake somewhat slower than those.
+    const ms slowest = *std::max_element(m_latencies.begin(), m_latencies.end());
+    m_lead = clamp(slowest * 3 / 2 + kMargin);
+    return Step::Take;
+}
+
+void WakePlan::due(ms)
+{
+    if (!m_awake)
+        return;
+    m_awake = false;
+    m_fresh = m_drawn;
+    // A page that had not drawn by its tick is woken twice as early next
+    // time; a still page taught nothing.
+    if (!m_drawn)
+        m_lead = clamp(m_lead * 2);
+}
+
+} // namespace framelog

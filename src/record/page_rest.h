@@ -1,0 +1,80 @@
+#pragma once
+
+#include "capture/wake_plan.h"
+
+#include <QImage>
+#include <QObject>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+namespace framelog {
+
+class TBrowserControl;
+
+// Pictures at least this far apart let the page rest between them
+// (rest-between); closer ones keep it live. Below it a wake's lead and the
+// page's catching up after it leave too little rest to be worth it.
+inline constexpr qint64 kRestFromMs = 2000;
+
+// A recorder camera's ticks with its page resting between them: after each
+// picture the page is hidden, and one lead (WakePlan) before the next tick
+// it is woken; once it has drawn again (PageAwake), the first frame that
+// differs from what it showed then is the picture, or, at the tick, what it
+// shows then. Ticks keep to
+// the interval from start(), a picture is never later than its tick, and a
+// tick the event loop missed altogether is dropped, as a timer's would be.
+//
+// A load keeps the page awake until the next tick: a loading page is seen
+// drawn only while it draws.
+class PageRest : public QObject {
+    Q_OBJECT
+public:
+    using ms = std::chrono::milliseconds;
+
+    struct Hooks {
+        // What a picture would show now; may throw.
+        std::function<QImage()> grab;
+        // The tick: `picture` to write, or null to grab one; `fresh` false
+        // when it may show the page as it was before the wake (WakePlan).
+        std::function<void(const QImage &picture, bool fresh)> tick;
+    };
+
+    PageRest(TBrowserControl *browser, ms interval, Hooks hooks, QObject *parent = nullptr);
+    ~PageRest() override;
+
+    // The first tick one interval from now.
+    void start();
+    // No more ticks; the page is left awake.
+    void stop();
+    bool started() const { return m_state != State::Stopped; }
+
+    const WakePlan &plan() const { return m_plan; }
+    bool resting() const { return m_state == State::Resting; }
+
+    // Below this much rest before a wake the page stays awake.
+    static constexpr ms kShortestRest{250};
+
+private:
+    enum class State { Stopped, Live, Resting, Waking };
+    static ms now();
+    void schedule();
+    void wake();
+    void pageAwake();
+    void frameDrawn();
+    void take(const QImage &picture, bool fresh);
+    void timeout();
+    void at(ms when);
+    void setAwake();
+
+    TBrowserControl *m_browser;
+    Hooks m_hooks;
+    WakePlan m_plan;
+    QTimer m_timer;
+    State m_state = State::Stopped;
+    ms m_next{0};
+    QImage m_baseline;
+};
+
+} // namespace framelog
