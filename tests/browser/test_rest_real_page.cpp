@@ -60,6 +60,12 @@ struct RestingRun {
         return pictures;
     }
 
+    int hidings() const
+    {
+        return int(std::count_if(visibility->cbegin(), visibility->cend(),
+                                 [](const QList<QVariant> &args) { return !args[0].toBool(); }));
+    }
+
     QTemporaryDir dir;
     QStringList lines;
     WebEngineBrowser *browser = nullptr;
@@ -118,15 +124,14 @@ void TestRestRealPage::everyPartIsLiveAtEachPicture()
         }
     }
     // Hidden after each picture and woken before the next.
-    QVERIFY2(run.visibility->count() >= 2 * (kPictures - 1),
-             qPrintable(QString::number(run.visibility->count())));
+    QVERIFY2(run.hidings() >= kPictures - 1, qPrintable(QString::number(run.hidings())));
 }
 
 void TestRestRealPage::closerPicturesKeepThePageLive()
 {
     RestingRun run(m_server->url(QStringLiteral("/rest-feeds.html")), kRestFromMs / 2);
     QTRY_VERIFY_WITH_TIMEOUT(run.pictures().size() >= 3, 60000);
-    QCOMPARE(run.visibility->count(), 0);
+    QCOMPARE(run.hidings(), 0);
     QCOMPARE(run.lines.filter(QStringLiteral("too close to rest between")).size(), 1);
 }
 
