@@ -32,8 +32,9 @@ public:
         ms least{60};
         // ... nor longer than this, nor than half the interval.
         ms most{1500};
-        // Before the first wake has taught anything.
-        ms first{300};
+        // Before the first wake has taught anything: a page's first wakes
+        // are its slowest, so resting starts careful and learns.
+        ms first{1000};
     };
 
     explicit WakePlan(ms interval) : WakePlan(interval, Limits{}) {}

@@ -99,7 +99,8 @@ void TestWakePlan::wakes()
     QFETCH(bool, fresh);
     QFETCH(int, leadMs);
 
-    WakePlan plan{ms(intervalMs)};
+    // A short first lead, so that doubling shows.
+    WakePlan plan{ms(intervalMs), WakePlan::Limits{ms(60), ms(1500), ms(300)}};
     QString taken;
     for (const Event &e : events) {
         switch (e.kind) {
@@ -130,7 +131,8 @@ void TestWakePlan::leadKeepsWithinItsBounds_data()
     QTest::addColumn<int>("latencyMs"); // then one changed frame this late
     QTest::addColumn<int>("leadMs");
 
-    QTest::newRow("first lead") << 2000 << 0 << -1 << 300;
+    QTest::newRow("first lead") << 10000 << 0 << -1 << 1000;
+    QTest::newRow("first lead, 2 s: half of it") << 2000 << 0 << -1 << 1000;
     QTest::newRow("first lead, short interval: half of it") << 400 << 0 << -1 << 200;
     QTest::newRow("doubling stops at half the interval") << 2000 << 5 << -1 << 1000;
     QTest::newRow("doubling stops at the most") << 60000 << 8 << -1 << 1500;
