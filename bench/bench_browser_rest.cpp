@@ -129,8 +129,8 @@ QImage cameraFrame()
     const double t = QDateTime::currentMSecsSinceEpoch() / 1000.0;
     QPainter painter(&image);
     QLinearGradient gradient(0, 0, 1280, 720);
-    gradient.setColorAt(0, QColor::fromHsv(int(t * 40) % 360, 180, 120));
-    gradient.setColorAt(1, QColor::fromHsv(int(t * 40 + 180) % 360, 180, 200));
+    gradient.setColorAt(0, QColor::fromHsv(int(std::fmod(t * 40, 360)), 180, 120));
+    gradient.setColorAt(1, QColor::fromHsv(int(std::fmod(t * 40 + 180, 360)), 180, 200));
     painter.fillRect(image.rect(), gradient);
     painter.fillRect((frame++ * 17) % 1280, 0, 40, 720, Qt::white);
     paintClockCode(painter, kClockAt, clockNow());
@@ -215,9 +215,13 @@ protected:
         QElapsedTimer clock;
         clock.start();
         for (qint64 n = 0; !isInterruptionRequested(); ++n) {
-            const QImage frame = cameraFrame();
-            ffmpeg.write(reinterpret_cast<const char *>(frame.constBits()), frame.sizeInBytes());
-            ffmpeg.waitForBytesWritten(1000);
+            // An encoder that falls behind gets fewer frames, never old ones.
+            if (ffmpeg.bytesToWrite() == 0) {
+                const QImage frame = cameraFrame();
+                ffmpeg.write(reinterpret_cast<const char *>(frame.constBits()),
+                             frame.sizeInBytes());
+            }
+            ffmpeg.waitForBytesWritten(50);
             const qint64 wait = (n + 1) * 100 - clock.elapsed();
             if (wait > 0)
                 msleep(ulong(wait));

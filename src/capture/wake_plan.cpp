@@ -57,9 +57,10 @@ void WakePlan::due(ms)
         return;
     m_awake = false;
     m_fresh = m_drawn;
-    // A page that had not drawn by its tick is woken twice as early next
-    // time; a still page taught nothing.
-    if (!m_drawn)
+    // A page that had not drawn by its tick, or that showed nothing new
+    // while its wakes before did, was slow to wake: it is woken twice as
+    // early next time. A page that never changed taught nothing.
+    if (!m_drawn || !m_latencies.empty())
         m_lead = clamp(m_lead * 2);
 }
 

@@ -18,7 +18,8 @@ namespace framelog {
 // the wake, as fresh as a live page's. The time from the wake to that frame
 // teaches the lead: the page is woken early enough for its slower wakes. The
 // tick is the bound: a page that shows nothing new by then is pictured as it
-// is, a still scene.
+// is, a still scene; if its wakes before showed something new, this one
+// was slow, and the lead doubles.
 //
 // A picture is fresh when the page had drawn since the wake; one taken at
 // the tick from a page that had not may show it as it was before, and a

@@ -18,7 +18,7 @@ PageRest::PageRest(TBrowserControl *browser, ms interval, Hooks hooks, QObject *
             [this] { guarded([this] { pageAwake(); }); });
     // A load is watched while it draws: awake until the next tick.
     connect(m_browser, &TBrowserControl::LoadStarted, this, [this] {
-        if (m_state == State::Resting || m_state == State::Waking) {
+        if (m_state == State::Resting || m_state == State::Stretching || m_state == State::Waking) {
             m_state = State::Live;
             setAwake();
             at(m_next);
@@ -50,7 +50,7 @@ void PageRest::start()
         return;
     m_next = now() + m_plan.interval();
     m_state = State::Live;
-    schedule();
+    at(m_next);
 }
 
 void PageRest::stop()
@@ -75,14 +75,23 @@ void PageRest::schedule()
     }
     m_state = State::Resting;
     m_browser->setResting(true);
-    at(wakeAt);
+    at(std::min(wakeAt, now() + kLongestRest));
 }
 
 void PageRest::timeout()
 {
     switch (m_state) {
     case State::Resting:
+        if (m_next - m_plan.lead() - now() > kStretch + kShortestRest) {
+            m_state = State::Stretching;
+            m_browser->setResting(false);
+            at(now() + kStretch);
+            return;
+        }
         wake();
+        return;
+    case State::Stretching:
+        schedule();
         return;
     case State::Waking:
         m_plan.due(now());

@@ -26,8 +26,8 @@ inline constexpr qint64 kRestFromMs = 2000;
 // the interval from start(), a picture is never later than its tick, and a
 // tick the event loop missed altogether is dropped, as a timer's would be.
 //
-// A load keeps the page awake until the next tick: a loading page is seen
-// drawn only while it draws.
+// The page is live until the first picture, and a load keeps it awake until
+// the next tick: a loading page is seen drawn only while it draws.
 class PageRest : public QObject {
     Q_OBJECT
 public:
@@ -55,9 +55,14 @@ public:
 
     // Below this much rest before a wake the page stays awake.
     static constexpr ms kShortestRest{250};
+    // A page hidden for more than 5 minutes is throttled harder by the
+    // engine (its timers run once a minute): a longer rest is broken by a
+    // stretch awake this long.
+    static constexpr ms kLongestRest{std::chrono::minutes(4)};
+    static constexpr ms kStretch{1000};
 
 private:
-    enum class State { Stopped, Live, Resting, Waking };
+    enum class State { Stopped, Live, Resting, Stretching, Waking };
     static ms now();
     void schedule();
     void wake();

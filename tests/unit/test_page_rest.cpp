@@ -34,6 +34,18 @@ struct Rig {
         rest = std::make_unique<PageRest>(&browser, interval, std::move(hooks));
     }
     bool woken() const { return browser.calls.endsWith(QStringLiteral("Rest(0)")); }
+    // Live until the first tick, then resting.
+    bool startAndTickOnce()
+    {
+        rest->start();
+        if (browser.resting || !browser.calls.isEmpty())
+            return false;
+        if (!QTest::qWaitFor([this] { return !ticks.empty(); }, 10000))
+            return false;
+        const Tick first = ticks.front();
+        ticks.clear();
+        return !first.handed && first.fresh && browser.resting;
+    }
 
     FakeBrowser browser;
     QRgb shows = 0xff000000;
@@ -73,8 +85,7 @@ void TestPageRest::wakeEndsIn()
     QFETCH(bool, handed);
     QFETCH(bool, fresh);
     Rig rig(ms(1500));
-    rig.rest->start();
-    QVERIFY(rig.browser.resting);
+    QVERIFY(rig.startAndTickOnce());
     QVERIFY(!rig.browser.frameSignals);
     QTRY_VERIFY_WITH_TIMEOUT(rig.woken(), 10000);
     QVERIFY(rig.browser.frameSignals);
@@ -99,8 +110,7 @@ void TestPageRest::wakeEndsIn()
 void TestPageRest::aLoadKeepsThePageAwakeUntilItsTick()
 {
     Rig rig(ms(1500));
-    rig.rest->start();
-    QVERIFY(rig.browser.resting);
+    QVERIFY(rig.startAndTickOnce());
     emit rig.browser.LoadStarted();
     QVERIFY(!rig.browser.resting);
     // Awake, but not waking: frames are no pictures.
@@ -127,8 +137,7 @@ void TestPageRest::closeTicksKeepThePageLive()
 void TestPageRest::stopLeavesThePageAwake()
 {
     Rig rig(ms(1500));
-    rig.rest->start();
-    QVERIFY(rig.browser.resting);
+    QVERIFY(rig.startAndTickOnce());
     rig.rest->stop();
     QVERIFY(!rig.browser.resting);
     QVERIFY(!rig.rest->started());

@@ -59,6 +59,10 @@ void TestWakePlan::wakes_data()
     QTest::newRow("still page: pictured at the tick, fresh, nothing learnt")
         << 2000 << std::vector<Event>{{'w', 0}, {'f', 20}, {'d', 40}, {'f', 50}, {'t', 300}} << ".."
         << true << 300;
+    QTest::newRow("nothing new where wakes before showed something: slow, twice as early")
+        << 2000 << std::vector<Event>{{'w', 0},    {'d', 10},   {'f', 50, true}, {'w', 1900},
+                                      {'d', 1910}, {'f', 1950}, {'t', 2015}}
+        << "T." << true << 230;
     QTest::newRow("not drawn by the tick: not fresh, woken twice as early")
         << 2000 << std::vector<Event>{{'w', 0}, {'f', 20, true}, {'t', 300}} << "." << false << 600;
     QTest::newRow("a later wake is fresh again")
