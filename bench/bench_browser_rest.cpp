@@ -27,7 +27,7 @@
 //
 // Usage: bench_browser_rest [--seconds 30] [--intervals 1,2,5]
 //            [--pages canvas,mjpeg,hls] [--size 1920x1080] [--stale-ms 500]
-//            [--no-ten] [--only-ten] [--long-rest SECONDS] [--hls-js FILE]
+//            [--no-ten] [--only-ten] [--long-rest SECONDS] [--hls-js FILE] [--keep]
 
 #include "clock_code.h"
 #include "feed_server.h"
@@ -390,7 +390,7 @@ int main(int argc, char *argv[])
     QString hlsJs;
     qint64 staleMs = 500;
     qint64 longRestMs = 0;
-    bool ten = true, onlyTen = false;
+    bool ten = true, onlyTen = false, keep = false;
     const QStringList args = app.arguments();
     for (qsizetype i = 1; i < args.size(); ++i) {
         const QString next = i + 1 < args.size() ? args[i + 1] : QString();
@@ -414,13 +414,19 @@ int main(int argc, char *argv[])
             ten = false;
         else if (args[i] == u"--only-ten")
             onlyTen = true;
+        else if (args[i] == u"--keep")
+            keep = true;
         else
             continue;
-        if (!args[i].startsWith(QLatin1String("--no-")) && args[i] != u"--only-ten")
+        if (!args[i].startsWith(QLatin1String("--no-")) && args[i] != u"--only-ten" &&
+            args[i] != u"--keep")
             ++i;
     }
 
     QTemporaryDir dir;
+    dir.setAutoRemove(!keep);
+    if (keep)
+        std::printf("pictures kept in %s\n", qPrintable(dir.path()));
     QDir(dir.path()).mkpath(QStringLiteral("hls"));
     FeedServer server({dir.path(), kBenchPages, kTestPages});
     server.frame = [] { return cameraFrame(); };

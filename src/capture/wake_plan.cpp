@@ -29,15 +29,17 @@ void WakePlan::woke(ms at)
     m_wokeAt = at;
 }
 
-void WakePlan::drawn(ms)
+void WakePlan::drawn(ms, bool baselineFlat)
 {
-    if (m_awake)
-        m_drawn = true;
+    if (!m_awake)
+        return;
+    m_drawn = true;
+    m_baselineFlat = baselineFlat;
 }
 
-WakePlan::Step WakePlan::frame(ms at, bool changed)
+WakePlan::Step WakePlan::frame(ms at, bool changed, bool flat)
 {
-    if (!comparing() || !changed)
+    if (!comparing() || !changed || (flat && !m_baselineFlat))
         return Step::Wait;
     m_awake = false;
     m_fresh = true;

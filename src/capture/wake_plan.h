@@ -53,11 +53,13 @@ public:
     // The page was woken at `at` (any clock, the same for every call).
     void woke(ms at);
     // The page has drawn since the wake: what it shows now is the baseline
-    // later frames are compared with.
-    void drawn(ms at);
+    // later frames are compared with; `baselineFlat`: it is one colour.
+    void drawn(ms at, bool baselineFlat = false);
     // A frame reached the widget at `at`; `changed`: it differs from the
-    // baseline.
-    Step frame(ms at, bool changed);
+    // baseline; `flat`: it is one colour. A flat frame after a baseline that
+    // was not is no picture: a woken engine may show the page emptied
+    // (the background alone) before it has drawn its content again.
+    Step frame(ms at, bool changed, bool flat = false);
     // The tick is due: the picture is taken now, whatever the page shows.
     void due(ms at);
 
@@ -81,6 +83,7 @@ private:
     ms m_wokeAt{0};
     bool m_awake = false;
     bool m_drawn = false;
+    bool m_baselineFlat = false;
     bool m_fresh = true;
 };
 

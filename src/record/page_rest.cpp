@@ -125,7 +125,7 @@ void PageRest::pageAwake()
     } catch (...) {
         m_baseline = QImage();
     }
-    m_plan.drawn(now());
+    m_plan.drawn(now(), isFlatColour(m_baseline));
 }
 
 void PageRest::frameDrawn()
@@ -139,7 +139,7 @@ void PageRest::frameDrawn()
         return; // the tick will try, and report it
     }
     const bool changed = m_baseline.isNull() || compareBlocks(frame, m_baseline).changed > 0;
-    if (m_plan.frame(now(), changed) == WakePlan::Step::Take)
+    if (m_plan.frame(now(), changed, isFlatColour(frame)) == WakePlan::Step::Take)
         take(frame, true);
 }
 

@@ -9,12 +9,13 @@ using ms = std::chrono::milliseconds;
 namespace {
 
 // One event: 'w' woke, 'd' the page has drawn since the wake (the
-// baseline), 'f' a frame (changed: it differs from the baseline), 't' the
-// tick is due.
+// baseline; flat: one colour), 'f' a frame (changed: it differs from the
+// baseline), 't' the tick is due.
 struct Event {
     char kind;
     int at;
     bool changed = false;
+    bool flat = false;
 };
 
 } // namespace
@@ -54,6 +55,13 @@ void TestWakePlan::wakes_data()
     QTest::newRow("frames after the picture are not pictures")
         << 2000 << std::vector<Event>{{'w', 0}, {'d', 30}, {'f', 50, true}, {'f', 60, true}} << "T."
         << true << 115;
+    // A woken engine may show the page's background alone for a while.
+    QTest::newRow("an emptied page is no picture")
+        << 2000 << std::vector<Event>{{'w', 0}, {'d', 30}, {'f', 50, true, true}, {'f', 90, true}}
+        << ".T" << true << 90 * 3 / 2 + 40;
+    QTest::newRow("a page that was one colour may change to another")
+        << 2000 << std::vector<Event>{{'w', 0}, {'d', 30, false, true}, {'f', 50, true, true}}
+        << "T" << true << 115;
     QTest::newRow("a frame before any wake is nothing")
         << 2000 << std::vector<Event>{{'d', 5}, {'f', 10, true}} << "." << true << 300;
     QTest::newRow("still page: pictured at the tick, fresh, nothing learnt")
@@ -112,10 +120,10 @@ void TestWakePlan::wakes()
             plan.woke(ms(e.at));
             break;
         case 'd':
-            plan.drawn(ms(e.at));
+            plan.drawn(ms(e.at), e.flat);
             break;
         case 'f':
-            taken += plan.frame(ms(e.at), e.changed) == WakePlan::Step::Take ? u'T' : u'.';
+            taken += plan.frame(ms(e.at), e.changed, e.flat) == WakePlan::Step::Take ? u'T' : u'.';
             break;
         case 't':
             plan.due(ms(e.at));
