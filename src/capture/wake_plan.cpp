@@ -11,14 +11,16 @@ constexpr WakePlan::ms kMargin{40};
 
 } // namespace
 
+// A long rest may be followed by a slow wake: from 30 s, a twentieth of the
+// interval is allowed, and asked for at first.
 WakePlan::WakePlan(ms interval, Limits limits)
-    : m_interval(interval), m_limits(limits), m_lead(clamp(limits.first))
+    : m_interval(interval), m_limits(limits), m_lead(clamp(std::max(limits.first, interval / 20)))
 {
 }
 
 WakePlan::ms WakePlan::clamp(ms lead) const
 {
-    const ms most = std::min(m_limits.most, m_interval / 2);
+    const ms most = std::min(std::max(m_limits.most, m_interval / 20), m_interval / 2);
     return std::max(std::min(lead, most), std::min(m_limits.least, most));
 }
 

@@ -31,7 +31,8 @@ public:
     struct Limits {
         // The lead is never shorter...
         ms least{60};
-        // ... nor longer than this, nor than half the interval.
+        // ... nor longer than this (or a twentieth of a longer interval),
+        // nor than half the interval.
         ms most{1500};
         // Before the first wake has taught anything: a page's first wakes
         // are its slowest, so resting starts careful and learns.

@@ -26,7 +26,25 @@ PageRest::PageRest(TBrowserControl *browser, ms interval, Hooks hooks, QObject *
     });
 }
 
-PageRest::~PageRest() = default;
+PageRest::~PageRest()
+{
+    if (m_hidden)
+        --s_hidden;
+}
+
+void PageRest::hide()
+{
+    if (!std::exchange(m_hidden, true))
+        ++s_hidden;
+    m_browser->setResting(true);
+}
+
+void PageRest::unhide()
+{
+    if (std::exchange(m_hidden, false))
+        --s_hidden;
+    m_browser->setResting(false);
+}
 
 PageRest::ms PageRest::now()
 {
@@ -41,7 +59,7 @@ void PageRest::at(ms when)
 void PageRest::setAwake()
 {
     m_browser->setFrameSignals(false);
-    m_browser->setResting(false);
+    unhide();
 }
 
 void PageRest::start()
@@ -68,13 +86,13 @@ void PageRest::schedule()
     if (m_state == State::Stopped)
         return;
     const ms wakeAt = m_next - m_plan.lead();
-    if (wakeAt - now() < kShortestRest) {
+    if (wakeAt - now() < kShortestRest || (!m_hidden && s_hidden >= kMostHidden)) {
         m_state = State::Live;
         at(m_next);
         return;
     }
     m_state = State::Resting;
-    m_browser->setResting(true);
+    hide();
     at(std::min(wakeAt, now() + kLongestRest));
 }
 
@@ -84,7 +102,7 @@ void PageRest::timeout()
     case State::Resting:
         if (m_next - m_plan.lead() - now() > kStretch + kShortestRest) {
             m_state = State::Stretching;
-            m_browser->setResting(false);
+            unhide();
             at(now() + kStretch);
             return;
         }
@@ -110,7 +128,7 @@ void PageRest::wake()
     m_state = State::Waking;
     m_plan.woke(now());
     m_browser->setFrameSignals(true);
-    m_browser->setResting(false);
+    unhide();
     at(m_next);
 }
 

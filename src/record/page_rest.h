@@ -52,6 +52,7 @@ public:
 
     const WakePlan &plan() const { return m_plan; }
     bool resting() const { return m_state == State::Resting; }
+    static int hiddenPages() { return s_hidden; }
 
     // Below this much rest before a wake the page stays awake.
     static constexpr ms kShortestRest{250};
@@ -60,6 +61,11 @@ public:
     // stretch awake this long.
     static constexpr ms kLongestRest{std::chrono::minutes(4)};
     static constexpr ms kStretch{1000};
+    // The engine keeps the last frames of only five hidden pages: a page
+    // woken after its frame was dropped shows its background alone until it
+    // has drawn anew, which took over a second with ten pages. So at most
+    // this many pages of the process rest at once; the others stay live.
+    static constexpr int kMostHidden = 4;
 
 private:
     enum class State { Stopped, Live, Resting, Stretching, Waking };
@@ -72,6 +78,8 @@ private:
     void timeout();
     void at(ms when);
     void setAwake();
+    void hide();
+    void unhide();
 
     TBrowserControl *m_browser;
     Hooks m_hooks;
@@ -80,6 +88,9 @@ private:
     State m_state = State::Stopped;
     ms m_next{0};
     QImage m_baseline;
+    bool m_hidden = false;
+    // Pages of the process hidden now.
+    static inline int s_hidden = 0;
 };
 
 } // namespace framelog

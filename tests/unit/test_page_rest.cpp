@@ -63,6 +63,7 @@ private slots:
     void aLoadKeepsThePageAwakeUntilItsTick();
     void closeTicksKeepThePageLive();
     void stopLeavesThePageAwake();
+    void atMostFourPagesRestAtOnce();
 };
 
 void TestPageRest::wakeEndsIn_data()
@@ -142,6 +143,28 @@ void TestPageRest::stopLeavesThePageAwake()
     QVERIFY(!rig.browser.resting);
     QVERIFY(!rig.rest->started());
     QVERIFY(!rig.rest->resting());
+}
+
+void TestPageRest::atMostFourPagesRestAtOnce()
+{
+    std::vector<std::unique_ptr<Rig>> rigs;
+    for (int i = 0; i <= PageRest::kMostHidden; ++i)
+        rigs.push_back(std::make_unique<Rig>(ms(2000)));
+    for (auto &rig : rigs)
+        rig->rest->start();
+    // Through the first ticks and wakes: never more hidden than allowed,
+    // and the allowed ones do rest.
+    int most = 0;
+    QTest::qWaitFor(
+        [&] {
+            most = std::max(most, PageRest::hiddenPages());
+            return std::all_of(rigs.begin(), rigs.end(),
+                               [](const auto &rig) { return rig->ticks.size() >= 2; });
+        },
+        20000);
+    QCOMPARE(most, PageRest::kMostHidden);
+    rigs.clear();
+    QCOMPARE(PageRest::hiddenPages(), 0);
 }
 
 QTEST_MAIN(TestPageRest)

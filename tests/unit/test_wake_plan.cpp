@@ -147,9 +147,11 @@ void TestWakePlan::leadKeepsWithinItsBounds_data()
     QTest::newRow("first lead, 2 s: half of it") << 2000 << 0 << -1 << 1000;
     QTest::newRow("first lead, short interval: half of it") << 400 << 0 << -1 << 200;
     QTest::newRow("doubling stops at half the interval") << 2000 << 5 << -1 << 1000;
-    QTest::newRow("doubling stops at the most") << 60000 << 8 << -1 << 1500;
+    QTest::newRow("doubling stops at the most") << 20000 << 8 << -1 << 1500;
+    QTest::newRow("a long interval: a twentieth at first") << 330000 << 0 << -1 << 16500;
     QTest::newRow("an instant wake: the least") << 5000 << 0 << 0 << 60;
-    QTest::newRow("a slow one after slow wakes") << 60000 << 3 << 1900 << 1500;
+    QTest::newRow("a slow one after slow wakes") << 20000 << 3 << 1900 << 1500;
+    QTest::newRow("a long interval learns down") << 330000 << 0 << 200 << 340;
     QTest::newRow("least above half the interval") << 100 << 0 << 0 << 50;
 }
 
