@@ -3,6 +3,7 @@
 #include "capture/capture_session.h"
 #include "capture/run_watch.h"
 #include "record/record_options.h"
+#include "record/record_status.h"
 
 #include <QDeadlineTimer>
 #include <QList>
@@ -63,6 +64,11 @@ public:
     // skipped picture takes none, held ticks merge into one).
     qint64 taken() const { return m_session.run().counter(); }
     TBrowserControl *browser() const { return m_browser; }
+    // Where this recipe stands, for --status and the service manager.
+    RecipeStatus status() const;
+    // When its next picture tick is due (steady clock, ms), for the
+    // watchdog: the first one allows for the first page; none once stopped.
+    std::optional<qint64> tickDueMs() const;
 
     TTimer *PageTimer = nullptr;
     TTimer *PictureTimer = nullptr;
@@ -74,6 +80,8 @@ public:
 
 signals:
     void pictureTaken();
+    // status() changed.
+    void statusChanged();
 
 private:
     void load();
@@ -100,6 +108,8 @@ private:
     // The picture a resting page's tick found, and whether it is fresh.
     QImage m_restPicture;
     bool m_restFresh = true;
+    RecipeStatus m_status;
+    std::optional<qint64> m_tickDueMs;
     // Last: its writer thread ends first.
     CaptureSession m_session;
 };
