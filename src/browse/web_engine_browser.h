@@ -36,6 +36,10 @@ namespace framelog {
 // popup is a small browser window of its own (address, title, the size the
 // page asked for, kept on screen) whose own popups go the same way; it lives
 // until it is closed or the control goes.
+//
+// Resting (web_engine_browser_rest.cpp): QWebEnginePage::setVisible hides
+// the page while the view stays shown; the page's own scripts are made to
+// see it visible throughout.
 class WebEngineBrowser : public TBrowserControl {
     Q_OBJECT
 public:
@@ -71,6 +75,9 @@ public:
     void setOffline(bool offline) override;
     bool Offline() const override { return m_offline; }
     QWidget *widget() override;
+    void allowRest() override;
+    void setResting(bool resting) override;
+    void setFrameSignals(bool on) override;
 
     QWebEngineView *view() const { return m_view; }
     // The popup windows opened so far and still open.
@@ -93,6 +100,8 @@ private:
     void awaitDrawn(quint64 load);
     void pollDrawn(quint64 load, int polls);
     void renderThenReport(quint64 load);
+    void pollAwake(quint64 wake, int polls);
+    void renderThenAwake(quint64 wake);
 
     QWebEngineProfile *m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -104,6 +113,12 @@ private:
     // The title of our own offline page while it is shown.
     QString m_offlineTitle;
     QMetaObject::Connection m_rendered;
+    // Resting: counts the wakes, so that an answer that comes late is known.
+    bool m_restAllowed = false;
+    bool m_resting = false;
+    quint64 m_wake = 0;
+    QMetaObject::Connection m_awakeRendered;
+    QMetaObject::Connection m_frames;
 };
 
 } // namespace framelog
