@@ -74,6 +74,8 @@ QList<Socket> networkSockets()
 std::once_flag remembered;
 QSet<ino_t> programSockets;
 
+constexpr quint16 kMulticastDnsPort = 5353;
+
 } // namespace
 
 void rememberProgramSockets()
@@ -106,7 +108,7 @@ Cut cutAll()
             unspecified.sa_family = AF_UNSPEC;
             if (::connect(socket.fd, &unspecified, sizeof unspecified) == 0)
                 ++cut.streams;
-        } else if (socket.type == SOCK_DGRAM) {
+        } else if (socket.type == SOCK_DGRAM && portOf(socket.local) != kMulticastDnsPort) {
             // Every later send fails with EPIPE; what arrives is still read,
             // so the owner sees the error when it answers.
             ::shutdown(socket.fd, SHUT_WR);

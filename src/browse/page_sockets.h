@@ -22,8 +22,12 @@ struct Cut {
 // nothing more is sent or received on it) and a UDP socket can send no
 // more. The engine sees the errors a network that went away gives and
 // closes them. Never cut: listening sockets, the server side of connections
-// accepted by a listener of this process (the offline gate's), and the
-// program's own sockets.
+// accepted by a listener of this process (the offline gate's), the
+// program's own sockets, and the engine's mDNS responder (UDP port 5353),
+// which cannot start anew on other sockets: cut, WebRTC could not resolve
+// its own host names for the rest of the run. It carries no page data; it
+// answers the local link's questions for the names of the pages' peer
+// connections, which are closed at the same time.
 Cut cutAll();
 
 } // namespace page_sockets

@@ -23,7 +23,8 @@ bool bypassesProxy(const QUrl &url)
         return address.isLoopback() || address.isLinkLocal() || address == QHostAddress::AnyIPv4 ||
                address == QHostAddress::AnyIPv6;
     const QString name = host.endsWith(u'.') ? host.chopped(1) : host;
-    return name.compare(u"localhost", Qt::CaseInsensitive) == 0 ||
+    // A name without a dot is a local one to Qt WebEngine's proxy rules.
+    return !name.contains(u'.') || name.compare(u"localhost", Qt::CaseInsensitive) == 0 ||
            name.endsWith(u".localhost", Qt::CaseInsensitive);
 }
 

@@ -22,8 +22,9 @@ enum class OfflineState {
 // of. Local files follow Chromium's own rules and are never refused here.
 bool refuseWhileOffline(const QUrl &url, OfflineState offline);
 
-// A network address that Chromium never sends through a proxy, or that
-// names this machine itself (0.0.0.0, ::).
+// A network address that the engine never sends through a proxy (loopback,
+// link-local, a host name without a dot), or that names this machine itself
+// (0.0.0.0, ::).
 bool bypassesProxy(const QUrl &url);
 
 // Where a window asked for at `wanted` goes on a screen whose free area is

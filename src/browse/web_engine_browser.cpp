@@ -95,10 +95,6 @@ public:
         // Chromium's popup blocker then applies: only a user's gesture opens
         // a window.
         settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
-        // Chromium's own rule for files (Qt's default lets a file page read
-        // any other file): a file page's pictures, frames and scripts load
-        // from any folder, its scripts read no file.
-        settings()->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
         setUrlRequestInterceptor(new Rules(this));
         guardWebRtc(offline());
         if (m_owner) {
@@ -166,7 +162,14 @@ private:
         explicit Rules(Page *page) : QWebEngineUrlRequestInterceptor(page), m_page(page) {}
         void interceptRequest(QWebEngineUrlRequestInfo &info) override
         {
-            if (m_page->m_owner && m_page->m_owner->refusesWhileOffline(info.requestUrl()))
+            const QUrl url = info.requestUrl();
+            // Files follow Chromium's own rules: a file page's pictures,
+            // frames and scripts load from any folder (Qt lets them, or
+            // nothing at all), and a script reads no file (Qt would let it).
+            const bool scriptReadsFile =
+                url.isLocalFile() &&
+                info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeXhr;
+            if (scriptReadsFile || (m_page->m_owner && m_page->m_owner->refusesWhileOffline(url)))
                 info.block(true);
         }
 

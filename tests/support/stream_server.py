@@ -73,7 +73,7 @@ for (const port of ports) {
     counted = true;
     document.title = ++open + ' open';
     if (open === ports.length)
-      fetch('/late').then(r => r.text()).then(t => document.title = open + ' open, late ' + t);
+      fetch('/late').then(r => r.text()).then(t => document.title = open + ' open, late ' + t, e => document.title = 'late failed ' + e);
   };
 }
 </script></body></html>"""

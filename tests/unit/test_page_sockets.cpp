@@ -90,7 +90,7 @@ struct Early {
     Fd accepted = Fd(::accept4(server.get(), nullptr, nullptr, SOCK_CLOEXEC));
 };
 
-enum Kind { MadeLater, ProgramOwn, Listening, Datagram, Served };
+enum Kind { MadeLater, ProgramOwn, Listening, Datagram, MulticastDns, Served };
 
 } // namespace
 
@@ -121,6 +121,7 @@ void TestPageSockets::cuts_data()
     QTest::newRow("the program's own, from before") << int(ProgramOwn) << 0 << 0;
     QTest::newRow("a listener") << int(Listening) << 0 << 0;
     QTest::newRow("a UDP socket") << int(Datagram) << 0 << 1;
+    QTest::newRow("the mDNS responder's") << int(MulticastDns) << 0 << 0;
     QTest::newRow("served to another process") << int(Served) << 0 << 0;
 }
 
@@ -176,6 +177,19 @@ void TestPageSockets::cuts()
         QCOMPARE(cut.datagrams, 2 * datagrams);
         QCOMPARE(send(), -1);
         QCOMPARE(errno, EPIPE);
+        break;
+    }
+    case MulticastDns: {
+        Fd mdns(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+        const int on = 1;
+        ::setsockopt(mdns.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        const sockaddr_in port = loopback(5353);
+        QVERIFY(::bind(mdns.get(), reinterpret_cast<const sockaddr *>(&port), sizeof port) == 0);
+        const page_sockets::Cut cut = page_sockets::cutAll();
+        QCOMPARE(cut.datagrams, datagrams);
+        QCOMPARE(::sendto(mdns.get(), "x", 1, MSG_NOSIGNAL,
+                          reinterpret_cast<const sockaddr *>(&port), sizeof port),
+                 1);
         break;
     }
     case Served: {

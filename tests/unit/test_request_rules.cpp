@@ -30,6 +30,7 @@ void TestRequestRules::offline_data()
     QTest::newRow("loopback, other") << "http://127.1.2.3/" << gated << true;
     QTest::newRow("localhost") << "http://LocalHost./" << gated << true;
     QTest::newRow("a .localhost name") << "http://cam.localhost/" << gated << true;
+    QTest::newRow("a name without a dot") << "http://camera:8080/live" << gated << true;
     QTest::newRow("IPv6 loopback") << "http://[::1]:81/" << gated << true;
     QTest::newRow("link-local") << "http://169.254.10.1/" << gated << true;
     QTest::newRow("IPv6 link-local") << "http://[fe80::1]/" << gated << true;
