@@ -23,43 +23,6 @@ namespace {
 
 constexpr int kPlayMs = 60000;
 
-// Two peer connections of one page: a canvas streamed from one to the
-// other, drawn in a video; "playing" once frames come. `tries` reports what
-// a new connection meets, in this frame and in the frame inside it, which
-// the test loads from `frameUrl` (another origin's page).
-const char kLoopbackPage[] = R"(<!doctype html><html><head><title>new</title></head><body>
-<canvas id=c width=160 height=120></canvas><video id=v autoplay muted playsinline></video>
-<iframe id=f src="%1"></iframe>
-<script>
-const c = document.getElementById('c'), g = c.getContext('2d');
-let n = 0;
-setInterval(() => { g.fillStyle = 'hsl(' + (n++ * 10 % 360) + ',100%,50%)'; g.fillRect(0, 0, 160, 120); }, 30);
-window.pcs = [];
-window.play = async () => {
-  const a = new RTCPeerConnection(), b = new RTCPeerConnection();
-  pcs.push(a, b);
-  a.onicecandidate = e => e.candidate && b.addIceCandidate(e.candidate);
-  b.onicecandidate = e => e.candidate && a.addIceCandidate(e.candidate);
-  const s = c.captureStream(25);
-  s.getTracks().forEach(t => a.addTrack(t, s));
-  b.ontrack = e => { document.getElementById('v').srcObject = e.streams[0]; };
-  await a.setLocalDescription(await a.createOffer());
-  await b.setRemoteDescription(a.localDescription);
-  await b.setLocalDescription(await b.createAnswer());
-  await a.setRemoteDescription(b.localDescription);
-};
-const v = document.getElementById('v');
-setInterval(() => {
-  if (v.videoWidth > 0 && v.currentTime > 1 && pcs.length && pcs[0].iceConnectionState === 'connected')
-    document.title = 'playing';
-}, 100);
-window.tryHere = () => { try { pcs.push(new RTCPeerConnection()); return 'made'; } catch (e) { return e.name; } };
-window.fromFrame = null;
-addEventListener('message', e => { if (e.data.answer) fromFrame = e.data.answer; });
-window.tryFrame = () => { fromFrame = null; document.getElementById('f').contentWindow.postMessage('try', '*'); };
-play();
-</script></body></html>)";
-
 // The frame of another origin: makes a connection when asked.
 const char kFramePage[] = R"(<!doctype html><html><body><script>
 addEventListener('message', () => {
@@ -141,10 +104,13 @@ bool TestOfflineRealPage::titleBecomes(const QString &title, int timeoutMs)
 
 void TestOfflineRealPage::webRtcPlaysOnlineAndStopsOffline()
 {
-    // The page and its frame from two origins.
+    // The page (tests/pages) and its frame from two origins.
+    QFile html(QStringLiteral(FRAMELOG_TEST_PAGES "/webrtc-loopback.html"));
+    QVERIFY(html.open(QIODevice::ReadOnly));
     LocalHttpServer frame(kFramePage);
-    LocalHttpServer page(QString::fromLatin1(kLoopbackPage).arg(frame.url()).toUtf8());
-    QVERIFY(load(QUrl(page.url(QStringLiteral("/rtc.html")))));
+    LocalHttpServer page(html.readAll());
+    const QUrl url(page.url(QStringLiteral("/rtc.html?frame=")) + frame.url());
+    QVERIFY(load(url));
     QVERIFY2(titleBecomes(QStringLiteral("playing"), kPlayMs), qPrintable(browser->LocationName()));
     const auto tryFrame = [this] {
         run(QStringLiteral("tryFrame()"));

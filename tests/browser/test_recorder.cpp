@@ -144,32 +144,6 @@ int listeningSockets(qint64 pid)
     return listening;
 }
 
-// A green canvas streamed between two peer connections of the page, shown
-// full size in a video.
-const char kWebRtcPage[] = R"(<!doctype html><html><head><title>rtc</title><style>
-html,body{margin:0;background:#000;overflow:hidden}
-video{position:absolute;left:0;top:0;width:100vw;height:100vh;object-fit:fill}
-canvas{position:absolute;left:-1000px}
-</style></head><body><canvas id=c width=160 height=120></canvas>
-<video id=v autoplay muted playsinline></video><script>
-const g = document.getElementById('c').getContext('2d');
-let n = 0;
-setInterval(() => { g.fillStyle = '#0f0'; g.fillRect(0, 0, 160, 120);
-                    g.fillRect(n++ % 160, 0, 1, 1); }, 40);
-(async () => {
-  const a = new RTCPeerConnection(), b = new RTCPeerConnection();
-  a.onicecandidate = e => e.candidate && b.addIceCandidate(e.candidate);
-  b.onicecandidate = e => e.candidate && a.addIceCandidate(e.candidate);
-  const s = document.getElementById('c').captureStream(25);
-  s.getTracks().forEach(t => a.addTrack(t, s));
-  b.ontrack = e => { document.getElementById('v').srcObject = e.streams[0]; };
-  await a.setLocalDescription(await a.createOffer());
-  await b.setRemoteDescription(a.localDescription);
-  await b.setLocalDescription(await b.createAnswer());
-  await a.setRemoteDescription(b.localDescription);
-})();
-</script></body></html>)";
-
 } // namespace
 
 class TestRecorder : public QObject {
@@ -454,10 +428,8 @@ void TestRecorder::recordsWebRtcWithoutAGate()
             QStringList{QStringLiteral(
                 "QTWEBENGINE_CHROMIUM_FLAGS=--disable-features=WebRtcHideLocalIpsWithMdns")});
     } else {
-        QFile page(dir.filePath(QStringLiteral("rtc.html")));
-        QVERIFY(page.open(QIODevice::WriteOnly));
-        page.write(kWebRtcPage);
-        url = QUrl::fromLocalFile(page.fileName()).toString();
+        url = QUrl::fromLocalFile(QStringLiteral(FRAMELOG_TEST_PAGES "/webrtc-loopback.html"))
+                  .toString();
     }
     const QString folder =
         dir.filePath(answererOnTheLan ? QStringLiteral("rtc-lan") : QStringLiteral("rtc-page"));
