@@ -6,7 +6,6 @@
 
 #include <QNetworkProxy>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -124,14 +123,6 @@ QByteArray connectByAddress(quint16 port)
 const QByteArray kGreeting = bytes({5, 1, 0});
 const QByteArray kChosen = bytes({5, 0});
 
-QByteArray connectTo(const QByteArray &ipv4, quint16 port)
-{
-    QByteArray request = bytes({5, 1, 0, 1});
-    for (const QByteArray &part : ipv4.split('.'))
-        request += char(part.toInt());
-    return request + portBytes(port);
-}
-
 // The user's own upstream proxy, which wants a password: it asks for one
 // (407), then answers a CONNECT that carries it and keeps what it was given.
 class PasswordProxy : public QObject {
@@ -156,21 +147,15 @@ private:
     {
         QByteArray &in = m_in[socket];
         in += socket->readAll();
-        qsizetype end;
-        while ((end = in.indexOf("\r\n\r\n")) >= 0) {
-            const QByteArray head = in.left(end);
-            in.remove(0, end + 4);
-            const QRegularExpression authorization(
-                QStringLiteral("Proxy-Authorization: *([^\r\n]*)"),
-                QRegularExpression::CaseInsensitiveOption);
-            const auto match = authorization.match(QString::fromLatin1(head));
-            if (!match.hasMatch()) {
+        for (qsizetype end; (end = in.indexOf("\r\n\r\n")) >= 0; in.remove(0, end + 4)) {
+            const qsizetype at = in.left(end).indexOf("Proxy-Authorization: ");
+            if (at < 0) {
                 socket->write("HTTP/1.1 407 Proxy Authentication Required\r\n"
                               "Proxy-Authenticate: Basic realm=\"proxy\"\r\n"
                               "Content-Length: 0\r\n\r\n");
                 continue;
             }
-            credentials << match.captured(1).toLatin1();
+            credentials << in.mid(at + 21, in.indexOf("\r\n", at) - at - 21);
             socket->write("HTTP/1.1 200 Connection established\r\n\r\n");
             socket->disconnectFromHost();
             return;
@@ -499,35 +484,18 @@ void TestOfflineGate::timesOut()
 void TestOfflineGate::holdsAtMostItsBytes()
 {
     constexpr qint64 kLimit = 512 * 1024;
+    constexpr qsizetype kSent = 4 * 1024 * 1024;
     limitGate({.sessions = 8, .bufferedBytes = kLimit});
-    // A camera that sends as fast as it may: bytes 0, 1, 2... 255, 0...
-    QTcpServer camera;
-    camera.setProxy(QNetworkProxy::NoProxy);
-    QVERIFY(camera.listen(QHostAddress::LocalHost));
-    QHash<QTcpSocket *, quint8> next;
-    const auto send = [&next](QTcpSocket *socket) {
-        if (socket->bytesToWrite() > 256 * 1024)
-            return;
-        QByteArray chunk(64 * 1024, Qt::Uninitialized);
-        quint8 &value = next[socket];
-        for (char &c : chunk)
-            c = char(value++);
-        socket->write(chunk);
-    };
-    connect(&camera, &QTcpServer::newConnection, this, [&] {
-        while (QTcpSocket *socket = camera.nextPendingConnection()) {
-            connect(socket, &QTcpSocket::bytesWritten, socket, [&, socket] { send(socket); });
-            send(socket);
-        }
-    });
+    // Each sends much to the echo and reads nothing of what comes back.
+    QByteArray data(kSent, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 7919) >> 3);
     std::vector<std::unique_ptr<Client>> readers;
     for (int i = 0; i < 8; ++i) {
-        auto client = std::make_unique<Client>(gate->port());
-        client->socket.write(kGreeting + connectByAddress(camera.serverPort()));
-        QCOMPARE(client->take(2), kChosen);
-        QCOMPARE(replyCode(client->take(10)), 0);
-        client->stall();
-        readers.push_back(std::move(client));
+        readers.push_back(tunnel());
+        QVERIFY(readers.back());
+        readers.back()->stall();
+        readers.back()->socket.write(data);
     }
     // Until every tunnel is stuck: what the gate holds stops growing.
     qint64 held = -1;
@@ -541,16 +509,9 @@ void TestOfflineGate::holdsAtMostItsBytes()
         30000);
     QVERIFY2(held <= kLimit, qPrintable(QString::number(held)));
 
-    // One reader comes back.
-    Client &reader = *readers.front();
-    reader.resume();
-    const QByteArray got = reader.take(4 * 1024 * 1024);
-    QCOMPARE(got.size(), 4 * 1024 * 1024);
-    const quint8 first = quint8(got[0]);
-    for (qsizetype i = 0; i < got.size(); ++i) {
-        if (quint8(got[i]) != quint8(first + i))
-            QFAIL(qPrintable(QStringLiteral("byte %1 out of order").arg(i)));
-    }
+    // One reader comes back and gets everything, in order.
+    readers.front()->resume();
+    QVERIFY(readers.front()->take(kSent) == data);
 }
 
 void TestOfflineGate::answersProbes_data()
@@ -565,8 +526,6 @@ void TestOfflineGate::answersProbes_data()
         << false << false << QByteArray("/framelog-probe/a1") << noContent << QByteArray("a1");
     QTest::newRow("through the gate")
         << true << true << QByteArray("/framelog-probe/b2") << noContent << QByteArray("b2");
-    QTest::newRow("straight, not a probe")
-        << false << false << QByteArray("/index.html") << QByteArray() << QByteArray();
     QTest::newRow("through the gate, not a probe")
         << true << true << QByteArray("/framelog-probe/") << QByteArray() << QByteArray();
     // Anything else at 0.0.0.0 is refused as any address is while closed.
@@ -587,16 +546,16 @@ void TestOfflineGate::answersProbes()
     QSignalSpy seen(gate->probes(), &OfflineGateProbes::probeSeen);
     Client client(gate->port());
     const QByteArray request = "GET " + path + " HTTP/1.1\r\nHost: 0.0.0.0\r\n\r\n";
-    QByteArray expected = answer;
     if (throughGate) {
-        client.socket.write(kGreeting + connectTo("0.0.0.0", toGate ? gate->port() : echo->port()));
+        client.socket.write(kGreeting + bytes({5, 1, 0, 1, 0, 0, 0, 0}) +
+                            portBytes(toGate ? gate->port() : echo->port()));
         QCOMPARE(client.take(2), kChosen);
         QCOMPARE(replyCode(client.take(10)), toGate ? 0 : 2);
     }
     client.socket.write(request);
     QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, kTimeout);
-    QVERIFY2(client.received.startsWith(expected), client.received.constData());
-    if (expected.isEmpty())
+    QVERIFY2(client.received.startsWith(answer), client.received.constData());
+    if (answer.isEmpty())
         QCOMPARE(client.received, QByteArray());
     if (token.isEmpty()) {
         QTest::qWait(50);
