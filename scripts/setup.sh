@@ -16,9 +16,16 @@ PACKAGES=(
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev libgl-dev qt6-qpa-plugins
     pkg-config libxcb1-dev
     libjpeg62-turbo-dev
+    # framelog-timelapse, and ffmpeg/ffprobe for its tests and benchmark
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
     fonts-dejavu-core
     desktop-file-utils appstream groff-base
     dpkg-dev file
+    # the recorder speaks systemd's notify protocol (READY, STATUS, watchdog)
+    libsystemd-dev
+    # what administrators' tools say of the package, the manual pages and
+    # the user unit (systemd-analyze)
+    lintian mandoc systemd
     # tests and benchmarks on an X server of their own (xprop reads what the
     # window manager sees), OpenGL through Mesa
     xvfb xauth x11-utils libgl1-mesa-dri

@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/main_form.h"
+#include "capture/file_name_pattern.h"
 #include "capture/preview_form.h"
 #include "core/process_setup.h"
 #include "settings/recipe.h"
@@ -25,6 +26,10 @@ void setUpApplication()
     // No display name: Qt would append it to every window's title. Boxes
     // without a caption fall back to the application's name.
     QApplication::setApplicationName(kApplicationTitle);
+    // The menu entry (and its icon) the desktop ties the windows to: by
+    // this name on Wayland, by WM_CLASS's "Framelog" (its StartupWMClass)
+    // on X11.
+    QGuiApplication::setDesktopFileName(kDesktopFileName);
     QApplication::setWindowIcon(applicationIcon());
     // Closing the main window ends the program, whatever else is open
     // (the preview, a popup).
@@ -44,8 +49,20 @@ void say(const QString &line)
 
 void addWindowOptions(QCommandLineParser &parser)
 {
+    // The placeholders, in lines that fit a terminal.
+    QString placeholderLines = QStringLiteral("File name placeholders:");
+    qsizetype lineStart = 0;
+    for (const Placeholder &p : placeholders()) {
+        const QString token = QLatin1Char(' ') + p.token.toString();
+        if (placeholderLines.size() - lineStart + token.size() > 78) {
+            placeholderLines += QStringLiteral("\n  ");
+            lineStart = placeholderLines.size();
+        }
+        placeholderLines += token;
+    }
     parser.setApplicationDescription(
-        QStringLiteral("Framelog: a web browser and a timed picture taker in one window."));
+        QStringLiteral("Framelog: a web browser and a timed picture taker in one window.\n\n") +
+        placeholderLines);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("recipe"),
@@ -98,6 +115,7 @@ int runApplication(int argc, char *argv[])
         addWindowOptions(parser);
         if (!parser.parse(QApplication::arguments())) {
             say(parser.errorText());
+            std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
             return 2;
         }
         if (!parser.positionalArguments().isEmpty()) {

@@ -1,8 +1,11 @@
 #include "record/record_application.h"
 
 #include "core/process_setup.h"
+#include "record/picture_keeper.h"
 #include "record/record_options.h"
+#include "record/record_service.h"
 #include "record/recorder.h"
+#include "record/status_query.h"
 
 #ifdef FRAMELOG_HAS_BROWSER
 #include "browse/web_engine_browser.h"
@@ -10,6 +13,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
@@ -114,6 +119,28 @@ QString missingEngineProcess()
     return info.isFile() && info.isExecutable() ? QString() : path;
 }
 
+// --dry-run-retention: each recipe's pictures that would go, on standard
+// output; how many and how much on standard error.
+int printRetentionDryRun(const RecordPlan &plan)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const RecordJob &job : plan.jobs) {
+        QStringList paths;
+        QString summary;
+        try {
+            summary = retentionDryRun(job.recipe, now, paths);
+        } catch (const ERetention &e) {
+            say(e.message());
+            return 1;
+        }
+        for (const QString &path : std::as_const(paths))
+            std::printf("%s\n", QFile::encodeName(path).constData());
+        say(job.name + QStringLiteral(": ") + summary);
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 #endif
 
@@ -121,6 +148,9 @@ int runRecorder(int argc, char *argv[])
 {
     setUpProcess();
 #ifdef FRAMELOG_HAS_BROWSER
+    // --status needs neither a browser nor a platform.
+    if (const auto code = runStatusQuery(argc, argv))
+        return *code;
     // A recorder needs no screen; a user who names a platform gets it.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -141,6 +171,7 @@ int runRecorder(int argc, char *argv[])
     }
     if (!parser.parse(arguments)) {
         say(parser.errorText());
+        std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
@@ -159,6 +190,8 @@ int runRecorder(int argc, char *argv[])
             std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
             return 0;
         }
+        if (plan.dryRunRetention)
+            return printRetentionDryRun(plan);
     } catch (const ERecipe &e) {
         say(e.message());
         return 2;
@@ -203,9 +236,18 @@ int runRecorder(int argc, char *argv[])
     });
     QObject::connect(&session, &RecordSession::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // The status file and, under systemd, readiness, status and watchdog.
+    RecordService service(session, ServiceNotifier::fromEnvironment(),
+                          std::make_unique<StatusFile>(), [](const QString &line, bool) {
+                              std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+                          });
     g_showWarnings = !quiet;
     try {
         session.start();
+        service.start();
+    } catch (const ERetention &e) {
+        say(QStringLiteral("cannot start: ") + e.message());
+        return 1;
     } catch (const std::exception &e) {
         say(QStringLiteral("cannot start the browser engine: ") + QString::fromLocal8Bit(e.what()));
         return 1;

@@ -3,6 +3,7 @@
 #include "browse/browser_control.h"
 #include "browse/load_wait.h"
 #include "capture/page_capture.h"
+#include "record/picture_keeper.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -12,6 +13,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
 
 namespace framelog {
 
@@ -21,6 +23,13 @@ namespace {
 constexpr qint64 kRetryAtMostEveryMs = 60 * 1000;
 // A page that never ends loading is recorded as it stands after this.
 constexpr int kFirstPictureAtLatestMs = 60 * 1000;
+
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 // What a recipe asks of the frame watch.
 FrameWatchOptions watchOptions(const Recipe &recipe)
@@ -43,7 +52,10 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
     m_session.logName = m_job.name;
     m_session.log = [this](const TickResult &result, const QString &line) {
         m_log(line, result.fate == TickResult::Fate::Failed);
+        m_status.count(result, QDateTime::currentDateTime());
+        emit statusChanged();
     };
+    m_status.name = m_job.name;
     m_browser->setParent(this);
     PageTimer = new TTimer(this);
     PictureTimer = new TTimer(this);
@@ -68,14 +80,32 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
         area->show();
     }
 
+    if (recipe.keepDays || recipe.keepSize || recipe.keepCount || recipe.minFree) {
+        PictureKeeper::Options keep;
+        keep.limits = RetentionLimits::of(recipe);
+        keep.minFree = recipe.minFree;
+        keep.pattern = recipe.pattern;
+        keep.report = [this](const QString &line, bool trouble) {
+            QMetaObject::invokeMethod(
+                this, [this, line, trouble] { logLine(line, trouble); }, Qt::QueuedConnection);
+        };
+        m_keeper = std::make_unique<PictureKeeper>(std::move(keep));
+    }
+    m_session.writer().setWrite(PictureKeeper::write(m_keeper.get()));
+
     // Off unless the recipe asks: then every picture is judged first.
     if (recipe.waitForLoadMs || recipe.skipUnchanged || recipe.stallAfterMs) {
         RunWatch::Hooks hooks;
         hooks.reload = [this] { reload(); };
         // A stall is trouble with the page: --quiet keeps it.
-        hooks.report = [this](const QString &text) { logLine(text, true); };
+        hooks.report = [this](const QString &text) {
+            logLine(text, true);
+            emit statusChanged(); // a stall began or ended
+        };
         hooks.skipped = [this](qint64 skipped) {
             logLine(QStringLiteral("unchanged, %1").arg(skippedText(skipped)), false);
+            ++m_status.skipped;
+            emit statusChanged();
         };
         m_watch = std::make_unique<RunWatch>(watchOptions(recipe), std::move(hooks));
         m_session.setJudge([this](const QImage &picture) { return m_watch->judge(picture); });
@@ -102,12 +132,15 @@ void RecordCamera::start()
     m_firstPictureFallback->setSingleShot(true);
     connect(m_firstPictureFallback, &QTimer::timeout, this, &RecordCamera::startPictures);
     m_firstPictureFallback->start(kFirstPictureAtLatestMs);
+    m_tickDueMs = steadyMs() + kFirstPictureAtLatestMs + m_job.recipe.everyMs;
     load();
 }
 
 void RecordCamera::stop(QDeadlineTimer deadline)
 {
     const bool first = !std::exchange(m_stopped, true);
+    m_tickDueMs.reset();
+    m_status.state = RecipeStatus::State::Stopped;
     PageTimer->setEnabled(false);
     PictureTimer->setEnabled(false);
     if (m_firstPictureFallback)
@@ -115,8 +148,37 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (first && m_watch)
-        logLine(m_watch->summary(m_session.failures()), false);
+    if (first && (m_watch || m_keeper))
+        logLine(runSummary(), false);
+    if (first)
+        emit statusChanged();
+}
+
+QString RecordCamera::runSummary()
+{
+    const RunFailures &failures = m_session.failures();
+    QString summary = m_watch ? m_watch->summary(failures)
+                              : QStringLiteral("Run ended: %1 written, %2 failed")
+                                    .arg(m_keeper->written())
+                                    .arg(failures.count());
+    if (m_keeper) {
+        m_keeper->settle();
+        summary += m_keeper->summaryNotes();
+    }
+    return summary;
+}
+
+RecipeStatus RecordCamera::status() const
+{
+    RecipeStatus status = m_status;
+    if (m_watch)
+        status.stalledSince = m_watch->stalledSince();
+    return status;
+}
+
+std::optional<qint64> RecordCamera::tickDueMs() const
+{
+    return m_tickDueMs;
 }
 
 void RecordCamera::logLine(const QString &what, bool keptWhenQuiet)
@@ -141,6 +203,9 @@ void RecordCamera::startPictures()
     PictureTimer->setInterval(quint32(m_job.recipe.everyMs));
     // The first picture comes one full interval from now.
     PictureTimer->setEnabled(true);
+    m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
+    m_status.state = RecipeStatus::State::Recording;
+    emit statusChanged();
 }
 
 CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
@@ -172,6 +237,10 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
 
 void RecordCamera::PictureTimerTimer()
 {
+    m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
+    // The disk is nearly full: no picture, the tick is counted.
+    if (m_keeper && m_keeper->pauseTick())
+        return;
     // A tick that falls into a load waits for its page (`ready`).
     if (m_loadWait && !m_loadWait->mayCapture())
         return;
@@ -210,6 +279,9 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
     const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
     logLine(QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
             true);
+    m_status.pageFailed(QStringLiteral("page failed to load: ") + url,
+                        QDateTime::currentDateTime());
+    emit statusChanged();
     m_pageFailing = true;
     PageTimer->setInterval(quint32(retry));
     PageTimer->setEnabled(!m_stopped);
@@ -218,6 +290,10 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
 
 void RecordCamera::WebBrowserNavigateComplete2(const QString &)
 {
+    if (!m_loadFailed && !m_status.pageLoadedSince.isValid()) {
+        m_status.pageLoaded(QDateTime::currentDateTime());
+        emit statusChanged();
+    }
     if (!std::exchange(m_loadFailed, false) && m_pageFailing) {
         m_pageFailing = false;
         PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));

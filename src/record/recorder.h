@@ -3,6 +3,7 @@
 #include "capture/capture_session.h"
 #include "capture/run_watch.h"
 #include "record/record_options.h"
+#include "record/record_status.h"
 
 #include <QDeadlineTimer>
 #include <QList>
@@ -17,6 +18,7 @@ class QTimer;
 namespace framelog {
 
 class LoadWait;
+class PictureKeeper;
 class TBrowserControl;
 class TTimer;
 
@@ -37,6 +39,10 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // has a RunWatch (unchanged pictures are skipped and take no number, stalls
 // are logged and, asked to, reloaded) and a LoadWait (a tick that falls
 // into a load waits for its page); its summary is logged when it stops.
+//
+// Missing folders of the pattern are made. With the recipe's keep-days,
+// keep-size, keep-count or min-free, a PictureKeeper removes the record's
+// oldest pictures and pauses the ticks while the disk is nearly full.
 class RecordCamera : public QObject {
     Q_OBJECT
 public:
@@ -58,6 +64,11 @@ public:
     // skipped picture takes none, held ticks merge into one).
     qint64 taken() const { return m_session.run().counter(); }
     TBrowserControl *browser() const { return m_browser; }
+    // Where this recipe stands, for --status and the service manager.
+    RecipeStatus status() const;
+    // When its next picture tick is due (steady clock, ms), for the
+    // watchdog: the first one allows for the first page; none once stopped.
+    std::optional<qint64> tickDueMs() const;
 
     TTimer *PageTimer = nullptr;
     TTimer *PictureTimer = nullptr;
@@ -69,6 +80,8 @@ public:
 
 signals:
     void pictureTaken();
+    // status() changed.
+    void statusChanged();
 
 private:
     void load();
@@ -77,6 +90,8 @@ private:
     // One tick that may capture now.
     void takePicture();
     void logLine(const QString &what, bool keptWhenQuiet);
+    // "Run ended: ..." with what the watch and the keeper counted.
+    QString runSummary();
     // How the capture session takes and names this recipe's pictures.
     CaptureSession::FrontEnd captureFrontEnd();
 
@@ -89,6 +104,10 @@ private:
     bool m_stopped = false;
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
+    RecipeStatus m_status;
+    std::optional<qint64> m_tickDueMs;
+    // Before the session: it outlives the writer thread that feeds it.
+    std::unique_ptr<PictureKeeper> m_keeper;
     // Last: its writer thread ends first.
     CaptureSession m_session;
 };

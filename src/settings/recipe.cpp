@@ -1,5 +1,6 @@
 #include "settings/recipe.h"
 
+#include "settings/byte_size.h"
 #include "settings/interval_units.h"
 #include "ui/spin_edit_model.h"
 
@@ -10,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <limits>
 
 namespace framelog {
 
@@ -138,6 +140,29 @@ std::optional<double> parseThreshold(const QString &text)
     return value;
 }
 
+// A whole number from 1 to `most`, or off.
+std::optional<qint64> parseCount(const QString &key, const QString &text, qint64 most)
+{
+    if (isOff(text))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    if (!ok || value < 1 || value > most)
+        fail(key, quoted(text) + QStringLiteral(" is not a whole number from 1 to %1, or off")
+                                     .arg(most));
+    return value;
+}
+
+std::optional<qint64> parseSize(const QString &key, const QString &text)
+{
+    if (isOff(text))
+        return std::nullopt;
+    const auto bytes = parseByteSize(text);
+    if (!bytes)
+        fail(key, quoted(text) + QStringLiteral(" is not a size (such as 20GiB, 500MB) or off"));
+    return bytes;
+}
+
 Recipe::OnStall parseOnStall(const QString &text)
 {
     const QString word = text.trimmed().toLower();
@@ -201,7 +226,8 @@ const QStringList &recipeKeys()
         recipe_key::reloadEvery, recipe_key::reload,      recipe_key::overwrite,
         recipe_key::area,        recipe_key::size,        recipe_key::popups,
         recipe_key::offline,     recipe_key::waitForLoad, recipe_key::skipUnchanged,
-        recipe_key::stallAfter,  recipe_key::onStall,
+        recipe_key::stallAfter,  recipe_key::onStall,     recipe_key::keepDays,
+        recipe_key::keepSize,    recipe_key::keepCount,   recipe_key::minFree,
     };
     return keys;
 }
@@ -295,6 +321,15 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.stallAfterMs = parseDuration(key, text, kMinStallAfterMs, kMaxStallAfterMs);
     } else if (key == onStall) {
         recipe.onStall = parseOnStall(text);
+    } else if (key == keepDays) {
+        const auto days = parseCount(key, text, kMaxKeepDays);
+        recipe.keepDays = days ? std::optional<int>(int(*days)) : std::nullopt;
+    } else if (key == keepSize) {
+        recipe.keepSize = parseSize(key, text);
+    } else if (key == keepCount) {
+        recipe.keepCount = parseCount(key, text, std::numeric_limits<qint64>::max());
+    } else if (key == minFree) {
+        recipe.minFree = parseSize(key, text);
     } else {
         throw ERecipe(QStringLiteral("unknown key ") + quoted(key));
     }
@@ -356,6 +391,14 @@ void writeRecipe(const Recipe &recipe, const QString &path)
         settings.setValue(onStall, *recipe.onStall == Recipe::OnStall::Reload
                                        ? QStringLiteral("reload")
                                        : QStringLiteral("log"));
+    if (recipe.keepDays)
+        settings.setValue(keepDays, *recipe.keepDays);
+    if (recipe.keepSize)
+        settings.setValue(keepSize, byteSizeText(*recipe.keepSize));
+    if (recipe.keepCount)
+        settings.setValue(keepCount, *recipe.keepCount);
+    if (recipe.minFree)
+        settings.setValue(minFree, byteSizeText(*recipe.minFree));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         throw ERecipe(path + QStringLiteral(": cannot write the recipe"));

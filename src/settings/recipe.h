@@ -51,6 +51,16 @@ struct Recipe {
     std::optional<qint64> stallAfterMs;
     std::optional<OnStall> onStall;
 
+    // A record that fits its disk (the recorder's; each unset unless set).
+    // Its own pictures older than this many days are removed.
+    std::optional<int> keepDays;
+    // Its own pictures stay under this many bytes, the oldest go first.
+    std::optional<qint64> keepSize;
+    // At most this many of its own pictures stay, the oldest go first.
+    std::optional<qint64> keepCount;
+    // Below this many free bytes on the pictures' disk, pictures pause.
+    std::optional<qint64> minFree;
+
     friend bool operator==(const Recipe &, const Recipe &) = default;
 };
 
@@ -69,6 +79,10 @@ inline const QString waitForLoad = QStringLiteral("wait-for-load");
 inline const QString skipUnchanged = QStringLiteral("skip-unchanged");
 inline const QString stallAfter = QStringLiteral("stall-after");
 inline const QString onStall = QStringLiteral("on-stall");
+inline const QString keepDays = QStringLiteral("keep-days");
+inline const QString keepSize = QStringLiteral("keep-size");
+inline const QString keepCount = QStringLiteral("keep-count");
+inline const QString minFree = QStringLiteral("min-free");
 } // namespace recipe_key
 
 // Every key a recipe may hold, in the order they are documented.
@@ -82,7 +96,9 @@ const QStringList &recipeKeys();
 // percentage ("5%") below 1; `on-stall` is log or reload. "off" unsets
 // `wait-for-load`, `skip-unchanged` and `stall-after`. Throws ERecipe
 // "<key>: <what is wrong>" for an unknown key or a text that does not read
-// as the key's kind or lies outside its range.
+// as the key's kind or lies outside its range. `keep-days` and
+// `keep-count` are whole numbers from 1, `keep-size` and `min-free` sizes
+// ("20GiB", byte_size.h); "off" unsets each.
 void setRecipeValue(Recipe &recipe, const QString &key, const QString &text);
 
 // Reads `path` over `recipe`: the keys the file holds replace what
@@ -124,5 +140,6 @@ inline constexpr qint64 kMinWaitForLoadMs = 100;
 inline constexpr qint64 kMaxWaitForLoadMs = 10 * 60 * 1000;
 inline constexpr qint64 kMinStallAfterMs = 1000;
 inline constexpr qint64 kMaxStallAfterMs = 7LL * 24 * 3600 * 1000;
+inline constexpr int kMaxKeepDays = 100 * 366;
 
 } // namespace framelog
