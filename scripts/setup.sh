@@ -31,6 +31,8 @@ PACKAGES=(
     xvfb xauth x11-utils libgl1-mesa-dri
     # the resting benchmark's live HLS camera
     ffmpeg
+    # tests' local servers (Python's standard library)
+    python3
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }
