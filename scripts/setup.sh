@@ -29,6 +29,10 @@ PACKAGES=(
     # tests and benchmarks on an X server of their own (xprop reads what the
     # window manager sees), OpenGL through Mesa
     xvfb xauth x11-utils libgl1-mesa-dri
+    # the resting benchmark's live HLS camera
+    ffmpeg
+    # tests' local servers (Python's standard library)
+    python3
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }

@@ -14,35 +14,36 @@ class QWebEngineProfile;
 
 namespace framelog {
 
+class OfflineSwitch;
+
 // The browser control on Qt WebEngine. Each control has its own in-memory
 // profile, so nothing of a session is kept on disk.
 //
-// Offline: the pages reach the network through the process's offline gate
-// (offline_gate.h), set as the application's proxy before the first page
-// loads. While offline the gate refuses every connection, so Back, Forward
-// and typed addresses load what the engine's memory cache holds, and a page
-// it cannot answer is replaced by a short page of ours saying so; a reload
-// (Refresh, or one the page makes) is not made at all, so the page on screen
-// stays. Loopback and link-local addresses, which the engine never sends
-// through a proxy, and WebSockets are refused before they start. WebRTC may
-// not send UDP of its own (prepareEnvironment), so it too goes only through
-// the gate.
+// Offline (offline_switch.h): nothing of the pages reaches the network, open
+// connections and WebRTC included. Back, Forward and typed addresses load
+// what the engine's memory cache holds once the engine sends its requests
+// to the closed offline gate, and a page it cannot answer is replaced by a
+// short page of ours saying so; a reload (Refresh, or one the page makes)
+// is not made at all, so the page on screen stays. Online the pages reach
+// the network as in Chromium itself.
 //
-// Local files: a page loaded from disk reads only what lies in its own
-// folder (request_rules.h).
+// Local files follow Chromium's own rules.
 //
 // Popups: a page may open a window as Chromium's popup blocker allows a
 // normal browser (a user's gesture); NewWindow2 then decides. An allowed
 // popup is a small browser window of its own (address, title, the size the
 // page asked for, kept on screen) whose own popups go the same way; it lives
 // until it is closed or the control goes.
+//
+// Resting (web_engine_browser_rest.cpp): QWebEnginePage::setVisible hides
+// the page while the view stays shown; the page's own scripts are made to
+// see it visible throughout.
 class WebEngineBrowser : public TBrowserControl {
     Q_OBJECT
 public:
     // Must run before the QApplication exists: Chromium's sandbox refuses to
-    // run as root, WebEngine needs shared GL contexts, and WebRTC's own UDP
-    // is switched off. Returns true when the process runs as root and the
-    // sandbox is therefore off.
+    // run as root, and WebEngine needs shared GL contexts. Returns true when
+    // the process runs as root and the sandbox is therefore off.
     static bool prepareEnvironment();
 
     // Must run after the QApplication exists and before the first browser:
@@ -71,21 +72,23 @@ public:
     void setOffline(bool offline) override;
     bool Offline() const override { return m_offline; }
     QWidget *widget() override;
+    void allowRest() override;
+    void setResting(bool resting) override;
+    void setFrameSignals(bool on) override;
 
     QWebEngineView *view() const { return m_view; }
     // The popup windows opened so far and still open.
     QList<QWidget *> popupWindows() const;
-    // Whether the offline gate carries the pages' traffic (it cannot when it
-    // could not listen, or when the engine was given a proxy of its own);
-    // without it, offline refuses every network request.
-    static bool gateCarriesPages();
     OfflineState offlineState() const;
+    // Whether the pages' interceptors refuse a request for `url` now.
+    bool refusesWhileOffline(const QUrl &url) const;
 
     class Page;
 
 private:
     class PopupWindow;
-    void openPopup(QWebEngineNewWindowRequest &request, Page *opener);
+    void openPopup(QWebEngineNewWindowRequest &request);
+    OfflineSwitch *makeOfflineSwitch();
     // A load ended; `failed` is its address when it failed (reported first
     // as NavigateError), empty otherwise.
     void loadEnded(const QUrl &failed);
@@ -93,8 +96,11 @@ private:
     void awaitDrawn(quint64 load);
     void pollDrawn(quint64 load, int polls);
     void renderThenReport(quint64 load);
+    void pollAwake(quint64 wake, int polls);
+    void renderThenAwake(quint64 wake);
 
     QWebEngineProfile *m_profile = nullptr;
+    OfflineSwitch *m_offlineSwitch = nullptr;
     QPointer<QWebEngineView> m_view;
     QList<QPointer<QWidget>> m_popups;
     bool m_busy = false;
@@ -104,6 +110,12 @@ private:
     // The title of our own offline page while it is shown.
     QString m_offlineTitle;
     QMetaObject::Connection m_rendered;
+    // Resting: counts the wakes, so that an answer that comes late is known.
+    bool m_restAllowed = false;
+    bool m_resting = false;
+    quint64 m_wake = 0;
+    QMetaObject::Connection m_awakeRendered;
+    QMetaObject::Connection m_frames;
 };
 
 } // namespace framelog

@@ -1,6 +1,7 @@
 #include "record/record_options.h"
 
 #include "core/echo_text.h"
+#include "record/page_rest.h"
 #include "record/run_outcome.h"
 
 #include <QCommandLineParser>
@@ -29,6 +30,7 @@ const QHash<QString, QString> &valueOptions()
         {QStringLiteral("keep-size"), recipe_key::keepSize},
         {QStringLiteral("keep-count"), recipe_key::keepCount},
         {QStringLiteral("min-free"), recipe_key::minFree},
+        {QStringLiteral("rest-between"), recipe_key::restBetween},
     };
     return options;
 }
@@ -189,6 +191,12 @@ void addRecordOptions(QCommandLineParser &parser)
         {QStringLiteral("dry-run-retention"),
          QStringLiteral("List the pictures keep-days, keep-size and keep-count would remove now, "
                         "and exit.")},
+        {QStringLiteral("rest-between"),
+         QStringLiteral("on: at a picture every %1 or more, hide the page between pictures and "
+                        "wake it just before each, for a fraction of the CPU; off (the default) "
+                        "keeps it live.")
+             .arg(intervalText(kRestFromMs)),
+         QStringLiteral("on|off")},
         {QStringLiteral("count"),
          QStringLiteral("Stop after N pictures of each recipe (skipped ones do not count)."),
          QStringLiteral("N")},

@@ -20,6 +20,7 @@ namespace framelog {
 
 class LoadWait;
 class PictureKeeper;
+class PageRest;
 class TBrowserControl;
 class TTimer;
 
@@ -44,6 +45,9 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // Missing folders of the pattern are made. With the recipe's keep-days,
 // keep-size, keep-count or min-free, a PictureKeeper removes the record's
 // oldest pictures and pauses the ticks while the disk is nearly full.
+// With rest-between and pictures far enough apart, a PageRest hides the
+// page between pictures and gives the ticks instead of PictureTimer; a
+// picture it could not be sure is fresh is written but not judged.
 class RecordCamera : public QObject {
     Q_OBJECT
 public:
@@ -92,6 +96,8 @@ private:
     void startPictures();
     // One tick that may capture now.
     void takePicture();
+    QImage grabArea();
+    void setUpRest();
     void logLine(const QString &what, bool keptWhenQuiet);
     // "Run ended: ..." with what the watch and the keeper counted.
     QString runSummary();
@@ -108,6 +114,10 @@ private:
     RunTally m_tally; // skipped: names taken; the watch counts unchanged ones
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
+    PageRest *m_rest = nullptr;
+    // The picture a resting page's tick found, and whether it is fresh.
+    QImage m_restPicture;
+    bool m_restFresh = true;
     RecipeStatus m_status;
     std::optional<qint64> m_tickDueMs;
     // Before the session: it outlives the writer thread that feeds it.

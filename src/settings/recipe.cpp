@@ -251,6 +251,7 @@ const QStringList &recipeKeys()
         recipe_key::offline,     recipe_key::waitForLoad, recipe_key::skipUnchanged,
         recipe_key::stallAfter,  recipe_key::onStall,     recipe_key::keepDays,
         recipe_key::keepSize,    recipe_key::keepCount,   recipe_key::minFree,
+        recipe_key::restBetween,
     };
     return keys;
 }
@@ -353,6 +354,8 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.keepCount = parseCount(key, text, std::numeric_limits<qint64>::max());
     } else if (key == minFree) {
         recipe.minFree = parseSize(key, text);
+    } else if (key == restBetween) {
+        recipe.restBetween = parseSwitch(key, text);
     } else {
         throw ERecipe(QStringLiteral("unknown key ") + quoted(key));
     }
@@ -422,6 +425,9 @@ void writeRecipe(const Recipe &recipe, const QString &path)
         settings.setValue(keepCount, *recipe.keepCount);
     if (recipe.minFree)
         settings.setValue(minFree, byteSizeText(*recipe.minFree));
+    // Off by default, and said only when on.
+    if (recipe.restBetween)
+        settings.setValue(restBetween, QStringLiteral("on"));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         throw ERecipe(path + QStringLiteral(": cannot write the recipe"));

@@ -50,6 +50,9 @@ struct Recipe {
     // Pictures unchanged or one flat colour this long: the run is stalled.
     std::optional<qint64> stallAfterMs;
     std::optional<OnStall> onStall;
+    // framelog-record hides the page between pictures (when they are far
+    // enough apart) and wakes it before each; the window ignores it.
+    bool restBetween = false;
 
     // A record that fits its disk (the recorder's; each unset unless set).
     // Its own pictures older than this many days are removed.
@@ -83,6 +86,7 @@ inline const QString keepDays = QStringLiteral("keep-days");
 inline const QString keepSize = QStringLiteral("keep-size");
 inline const QString keepCount = QStringLiteral("keep-count");
 inline const QString minFree = QStringLiteral("min-free");
+inline const QString restBetween = QStringLiteral("rest-between");
 } // namespace recipe_key
 
 // Every key a recipe may hold, in the order they are documented.
