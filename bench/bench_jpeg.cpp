@@ -9,16 +9,22 @@
 //
 // Then, for the encoded 1920x1080 picture, what writing it as a whole file
 // costs over writing it in place: a new temporary file renamed over the name
-// (WholeFileWriter) against create-or-truncate and write, both to a new name
-// each time and to one name rewritten; and what a flush (fsync) before the
-// rename would add. Target: the temporary file and rename within 0.3 ms.
+// without a flush, against create-or-truncate and write, both to a new name
+// each time and to one name rewritten (target: within 0.3 ms); and what
+// WholeFileWriter's flush (fdatasync) before the rename adds, paid on the
+// writer thread: in the temporary folder's file system (a disk here) and on
+// a tmpfs (/dev/shm), where a flush has nothing to do. FRAMELOG_BENCH_DIRS
+// (folders separated by ':') measures others instead, such as a network
+// share or an SD card.
 
 #include "capture/jpeg_image.h"
 #include "capture/whole_file.h"
 #include "cpu_time.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -30,6 +36,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/vfs.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -167,16 +174,41 @@ bool writeInPlace(const QByteArray &name, const QByteArray &data)
     return ::close(fd) == 0 && whole;
 }
 
-// The whole-file way with a flush before the rename.
-bool writeFlushed(const QByteArray &name, const QByteArray &data)
+// The whole-file way without the flush, as it was before the flush came.
+bool writeUnflushed(const QByteArray &name, const QByteArray &data)
 {
-    const QByteArray temporary = name + ".flushed.tmp";
+    const QByteArray temporary = name + ".unflushed.tmp";
     const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0)
         return false;
-    const bool whole =
-        ::write(fd, data.constData(), std::size_t(data.size())) == data.size() && ::fsync(fd) == 0;
+    const bool whole = ::write(fd, data.constData(), std::size_t(data.size())) == data.size();
     return ::close(fd) == 0 && whole && ::rename(temporary.constData(), name.constData()) == 0;
+}
+
+// The file system a folder is on, as `df -T` names the usual ones.
+QByteArray fileSystemName(const QString &folder)
+{
+    struct statfs st {};
+    if (::statfs(QFile::encodeName(folder).constData(), &st) != 0)
+        return "unknown";
+    switch (static_cast<unsigned long>(st.f_type)) {
+    case 0xEF53:
+        return "ext4";
+    case 0x01021994:
+        return "tmpfs";
+    case 0x58465342:
+        return "xfs";
+    case 0x9123683E:
+        return "btrfs";
+    case 0x6969:
+        return "nfs";
+    case 0x4d44:
+        return "vfat";
+    case 0x794c7630:
+        return "overlay";
+    default:
+        return "0x" + QByteArray::number(qulonglong(st.f_type), 16);
+    }
 }
 
 bool timeWholeFiles(const QString &folder, const QImage &picture)
@@ -200,22 +232,24 @@ bool timeWholeFiles(const QString &folder, const QImage &picture)
             framelog::WholeFileWriter file(QFile::decodeName(same));
             file.commit(data);
         },
-        [&] { ok = writeFlushed(fresh(), data) && ok; },
-        [&] { ok = writeFlushed(same, data) && ok; },
+        [&] { ok = writeUnflushed(fresh(), data) && ok; },
+        [&] { ok = writeUnflushed(same, data) && ok; },
     };
     const std::vector<Timing> t = timeRoutes(routes, 10, 15);
     for (int i = 1; i <= counter; ++i)
         ::unlink((base + QByteArray::number(i) + ".jpg").constData());
     ::unlink(same.constData());
 
-    std::printf("\nwriting the encoded 1920x1080 page (%.0f KiB), ms per file, best of 15 rounds "
-                "of 10\n%-24s %8s %8s %8s\n",
-                double(data.size()) / 1024.0, "", "in place", "whole", "+ fsync");
+    std::printf("\nwriting the encoded 1920x1080 page (%.0f KiB) into %s (%s), ms per file, best "
+                "of 15 rounds of 10\n%-24s %8s %9s %8s\n",
+                double(data.size()) / 1024.0, qPrintable(folder),
+                fileSystemName(folder).constData(), "", "in place", "unflushed", "whole");
     const char *labels[2] = {"a new name each time", "one name rewritten"};
     for (int i = 0; i < 2; ++i) {
-        std::printf("%-24s %8.3f %8.3f %8.3f   temporary file and rename: %+.3f ms\n", labels[i],
-                    t[2 * i].wall, t[2 * i + 1].wall, t[4 + i].wall,
-                    t[2 * i + 1].wall - t[2 * i].wall);
+        std::printf("%-24s %8.3f %9.3f %8.3f   temporary file and rename: %+.3f ms, "
+                    "fdatasync, lock and mode: %+.3f ms\n",
+                    labels[i], t[2 * i].wall, t[4 + i].wall, t[2 * i + 1].wall,
+                    t[4 + i].wall - t[2 * i].wall, t[2 * i + 1].wall - t[4 + i].wall);
     }
     return ok;
 }
@@ -296,6 +330,21 @@ int main()
                         row.kib, ms[0], ms[1], ms[2], ms[0] / ms[2], ms[1] / ms[2], ms[3]);
         }
     }
-    ok = timeWholeFiles(dir.path(), pageLike(1920, 1080)) && ok;
+    QStringList folders =
+        qEnvironmentVariable("FRAMELOG_BENCH_DIRS").split(u':', Qt::SkipEmptyParts);
+    if (folders.isEmpty()) {
+        folders << QDir::tempPath();
+        if (QFileInfo(QStringLiteral("/dev/shm")).isWritable())
+            folders << QStringLiteral("/dev/shm");
+    }
+    const QImage page = pageLike(1920, 1080);
+    for (const QString &folder : std::as_const(folders)) {
+        QTemporaryDir here(folder + QStringLiteral("/framelog-bench-XXXXXX"));
+        if (!here.isValid()) {
+            std::printf("\ncannot write into %s\n", qPrintable(folder));
+            continue;
+        }
+        ok = timeWholeFiles(here.path(), page) && ok;
+    }
     return ok ? 0 : 1;
 }

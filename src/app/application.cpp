@@ -3,6 +3,7 @@
 #include "app/main_form.h"
 #include "capture/file_name_pattern.h"
 #include "capture/preview_form.h"
+#include "core/echo_text.h"
 #include "core/process_setup.h"
 #include "settings/recipe.h"
 #include "ui/error_box.h"
@@ -18,6 +19,9 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <utility>
+
+#include <unistd.h>
 
 namespace framelog {
 
@@ -42,9 +46,68 @@ namespace {
 
 const char kProgram[] = "framelog";
 
+// One line on standard error; what the user gave in it cannot reach the
+// terminal as control characters.
 void say(const QString &line)
 {
-    std::fprintf(stderr, "%s: %s\n", kProgram, line.toLocal8Bit().constData());
+    std::fprintf(stderr, "%s: %s\n", kProgram, echoText(line, 1000).toLocal8Bit().constData());
+}
+
+// While the application is made, the platform's messages are held back:
+// when no display can be opened Qt ends the program with abort() and
+// advice to reinstall it, and the window says why on one line instead and
+// exits with 1. When the platform starts, they go out as usual.
+struct HeldMessage {
+    QtMsgType type;
+    const char *category; // Qt's categories are static strings
+    QString text;
+};
+QtMessageHandler g_passOn = nullptr;
+QList<HeldMessage> g_held;
+
+void passOn(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (g_passOn)
+        g_passOn(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qUtf8Printable(qFormatLogMessage(type, context, message)));
+}
+
+QString displayTrouble(const QString &fatal)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return QStringLiteral("DISPLAY and WAYLAND_DISPLAY are not set");
+    for (const HeldMessage &held : std::as_const(g_held)) {
+        if (held.type != QtDebugMsg && held.type != QtInfoMsg)
+            return held.text.trimmed();
+    }
+    return fatal.trimmed().section(QLatin1Char('\n'), 0, 0);
+}
+
+void startUpMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtFatalMsg) {
+        say(QStringLiteral("cannot open a display for the window: %1 (framelog-record records "
+                           "without one)")
+                .arg(displayTrouble(message)));
+        std::fflush(nullptr);
+        _exit(1);
+    }
+    if (context.category && qstrncmp(context.category, "qt.qpa", 6) == 0) {
+        g_held << HeldMessage{type, context.category, message};
+        return;
+    }
+    passOn(type, context, message);
+}
+
+void endStartUp()
+{
+    qInstallMessageHandler(g_passOn);
+    for (const HeldMessage &held : std::exchange(g_held, {})) {
+        const QMessageLogContext context(nullptr, 0, nullptr, held.category);
+        passOn(held.type, context, held.text);
+    }
 }
 
 void addWindowOptions(QCommandLineParser &parser)
@@ -109,7 +172,9 @@ int runApplication(int argc, char *argv[])
     }
 
     WebEngineBrowser::prepareEnvironment();
+    g_passOn = qInstallMessageHandler(startUpMessages);
     QApplication app(argc, argv);
+    endStartUp();
     {
         QCommandLineParser parser;
         addWindowOptions(parser);
@@ -120,7 +185,7 @@ int runApplication(int argc, char *argv[])
         }
         if (!parser.positionalArguments().isEmpty()) {
             say(QStringLiteral("unexpected argument \"%1\"")
-                    .arg(parser.positionalArguments().constFirst()));
+                    .arg(echoText(parser.positionalArguments().constFirst())));
             return 2;
         }
     }

@@ -17,11 +17,13 @@ QString runLogLine(const QDateTime &when, const QString &source, const QString &
         .arg(ms);
 }
 
-QString tickLogText(const TickResult &result)
+QString tickLogText(const TickResult &result, std::optional<qint32> replaces)
 {
     const QString number = QStringLiteral("#%1 ").arg(result.number);
     switch (result.fate) {
     case TickResult::Fate::Written:
+        if (replaces)
+            return number + result.fileName + QStringLiteral(", replacing #%1").arg(*replaces);
         return number + result.fileName;
     case TickResult::Fate::Skipped:
         return number + QStringLiteral("skipped, exists: ") + result.fileName;
@@ -137,15 +139,22 @@ void CaptureSession::deliver()
         m_tickets.pop_front();
         if (result.fate == TickResult::Fate::Failed)
             m_failures.record(result.error);
-        writeLog(result);
+        // In tick order, so "earlier" is the order the files were written.
+        std::optional<qint32> replaces;
+        if (m_names && result.fate == TickResult::Fate::Written) {
+            replaces = m_names->written(result.fileName, result.number);
+            m_replaced += replaces ? 1 : 0;
+        }
+        writeLog(result, replaces);
         if (m_frontEnd.done)
             m_frontEnd.done(result);
     }
 }
 
-void CaptureSession::writeLog(const TickResult &result)
+void CaptureSession::writeLog(const TickResult &result, std::optional<qint32> replaces)
 {
-    const QString line = runLogLine(m_run.clock(), logName, tickLogText(result), result.ms);
+    const QString line =
+        runLogLine(m_run.clock(), logName, tickLogText(result, replaces), result.ms);
     if (log) {
         log(result, line);
     } else if (result.fate == TickResult::Fate::Failed) {
@@ -169,6 +178,17 @@ void CaptureSession::startRun()
 {
     finishPictures(QDeadlineTimer(kQuitWaitMs));
     m_failures.reset();
+    if (m_names)
+        m_names->clear();
+    m_replaced = 0;
+}
+
+void CaptureSession::rememberNames(bool on)
+{
+    if (on && !m_names)
+        m_names.emplace();
+    else if (!on)
+        m_names.reset();
 }
 
 } // namespace framelog

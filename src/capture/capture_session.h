@@ -1,6 +1,7 @@
 #pragma once
 
 #include "capture/capture_run.h"
+#include "capture/pattern_names.h"
 #include "capture/picture_writer.h"
 
 #include <QDateTime>
@@ -37,8 +38,9 @@ struct TickResult {
 // "2026-12-08T14:05:09.512+01:00 gate #12 /srv/cam/img12.jpg (41 ms)"
 QString runLogLine(const QDateTime &when, const QString &source, const QString &what, qint64 ms);
 // The `what` of a picture: "#12 NAME", "#12 skipped, exists: NAME" or
-// "#12 failed: MESSAGE".
-QString tickLogText(const TickResult &result);
+// "#12 failed: MESSAGE"; "#12 NAME, replacing #7" when it was written under
+// the name of picture 7 of the same run.
+QString tickLogText(const TickResult &result, std::optional<qint32> replaces = std::nullopt);
 
 // The capture tick of a front end (the window, the recorder), without a
 // window: the run's counter and names, its failures, and a writer thread.
@@ -90,6 +92,11 @@ public:
         m_frontEnd.judge = std::move(judge);
     }
     RunFailures &failures() { return m_failures; }
+    // Tells the pictures written under the name of an earlier picture of
+    // the run in their log lines (tickLogText) and counts them; off by
+    // default. A new run starts remembering afresh.
+    void rememberNames(bool on);
+    qint64 replaced() const { return m_replaced; }
     PictureWriter &writer() { return m_writer; }
 
     // The log: every result with its line; `logName` is who took it.
@@ -127,11 +134,13 @@ private:
     // Reports, in tick order, every tick whose result is known.
     void deliver();
     void collect(std::vector<WriteResult> results);
-    void writeLog(const TickResult &result);
+    void writeLog(const TickResult &result, std::optional<qint32> replaces);
 
     FrontEnd m_frontEnd;
     CaptureRun m_run;
     RunFailures m_failures;
+    std::optional<RunNames> m_names;
+    qint64 m_replaced = 0;
     std::deque<Ticket> m_tickets;
     std::atomic<bool> m_wakePosted = false;
     PictureWriter m_writer; // last: its thread ends before the rest goes

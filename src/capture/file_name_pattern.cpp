@@ -4,6 +4,7 @@
 #include <QTextBoundaryFinder>
 
 #include <array>
+#include <functional>
 #include <optional>
 
 namespace framelog {
@@ -20,32 +21,69 @@ QString paddedCounter(const PatternInputs &in)
 }
 
 const std::array<Placeholder, 10> kPlaceholders = {{
-    {u"%counter%", u"%counter%", u"Image no.",
-     [](const PatternInputs &in) { return QString::number(in.counter); }},
-    {u"%title%", u"%title%", u"Page title", [](const PatternInputs &in) { return in.title(); },
-     true},
-    {u"%time%", u"%time%", u"Time (hh:mm:ss)",
-     [](const PatternInputs &in) { return in.formats.longTime(in.clock().time()); }},
-    {u"%shorttime%", u"%shorttime%", u"Time (hh:mm)",
-     [](const PatternInputs &in) { return in.formats.shortTime(in.clock().time()); }},
-    {u"%date%", u"%date%,", u"Date (yyyy.mm.dd)",
-     [](const PatternInputs &in) { return in.formats.longDate(in.clock().date()); }},
-    {u"%shortdate%", u"%shortdate%", u"Date (mm.dd)",
-     [](const PatternInputs &in) { return in.formats.shortDate(in.clock().date()); }},
+    {.token = u"%counter%",
+     .legendToken = u"%counter%",
+     .legend = u"Image no.",
+     .expand = [](const PatternInputs &in) { return QString::number(in.counter); },
+     .varies = {.counter = true}},
+    {.token = u"%title%",
+     .legendToken = u"%title%",
+     .legend = u"Page title",
+     .expand = [](const PatternInputs &in) { return in.title(); },
+     .fromPage = true},
+    {.token = u"%time%",
+     .legendToken = u"%time%",
+     .legend = u"Time (hh:mm:ss)",
+     .expand = [](const PatternInputs &in) { return in.formats.longTime(in.clock().time()); },
+     .varies = {.stepMs = kSecondMs, .cycleMs = kDayMs}},
+    {.token = u"%shorttime%",
+     .legendToken = u"%shorttime%",
+     .legend = u"Time (hh:mm)",
+     .expand = [](const PatternInputs &in) { return in.formats.shortTime(in.clock().time()); },
+     .varies = {.stepMs = kMinuteMs, .cycleMs = kDayMs}},
+    {.token = u"%date%",
+     .legendToken = u"%date%,",
+     .legend = u"Date (yyyy.mm.dd)",
+     .expand = [](const PatternInputs &in) { return in.formats.longDate(in.clock().date()); },
+     .varies = {.stepMs = kDayMs}},
+    // The regional short date nearly always holds the year: taken as never
+    // coming back.
+    {.token = u"%shortdate%",
+     .legendToken = u"%shortdate%",
+     .legend = u"Date (mm.dd)",
+     .expand = [](const PatternInputs &in) { return in.formats.shortDate(in.clock().date()); },
+     .varies = {.stepMs = kDayMs}},
     // Names that sort as text sorts, in every locale, without a colon.
-    {u"%isodatetime%", u"", u"Date and time (yyyy-mm-ddThh-mm-ss)",
-     [](const PatternInputs &in) {
-         return in.clock().toString(QStringLiteral("yyyy-MM-dd'T'HH-mm-ss"));
-     },
-     false, true},
-    {u"%isodate%", u"", u"Date (yyyy-mm-dd)",
-     [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("yyyy-MM-dd")); },
-     false, true},
-    {u"%isotime%", u"", u"Time (hh-mm-ss)",
-     [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("HH-mm-ss")); }, false,
-     true},
-    {u"%counter:N%", u"", u"Image no., N digits with leading zeros", &paddedCounter, false, true,
-     true},
+    {.token = u"%isodatetime%",
+     .legendToken = u"",
+     .legend = u"Date and time (yyyy-mm-ddThh-mm-ss)",
+     .expand =
+         [](const PatternInputs &in) {
+             return in.clock().toString(QStringLiteral("yyyy-MM-dd'T'HH-mm-ss"));
+         },
+     .sortable = true,
+     .varies = {.stepMs = kSecondMs}},
+    {.token = u"%isodate%",
+     .legendToken = u"",
+     .legend = u"Date (yyyy-mm-dd)",
+     .expand =
+         [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("yyyy-MM-dd")); },
+     .sortable = true,
+     .varies = {.stepMs = kDayMs}},
+    {.token = u"%isotime%",
+     .legendToken = u"",
+     .legend = u"Time (hh-mm-ss)",
+     .expand =
+         [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("HH-mm-ss")); },
+     .sortable = true,
+     .varies = {.stepMs = kSecondMs, .cycleMs = kDayMs}},
+    {.token = u"%counter:N%",
+     .legendToken = u"",
+     .legend = u"Image no., N digits with leading zeros",
+     .expand = &paddedCounter,
+     .sortable = true,
+     .takesWidth = true,
+     .varies = {.counter = true}},
 }};
 
 // Replaces every occurrence, scanning on after the inserted text so that
@@ -63,8 +101,9 @@ void replaceAll(QString &text, QStringView placeholder, const QString &replaceme
 }
 
 // Replaces every "%counter:N%" form of `p`'s token (N: 1 or 2 digits from
-// 1), each with its own width.
-void replaceWithWidths(QString &text, const Placeholder &p, PatternInputs inputs)
+// 1), each with what `make` gives for its width.
+void replaceWithWidths(QString &text, const Placeholder &p,
+                       const std::function<QString(int width)> &make)
 {
     const QStringView token = p.token;
     const qsizetype n = token.indexOf(u'N');
@@ -84,8 +123,7 @@ void replaceWithWidths(QString &text, const Placeholder &p, PatternInputs inputs
             from = at + 1;
             continue;
         }
-        inputs.width = width;
-        const QString replacement = p.expand(inputs);
+        const QString replacement = make(width);
         text.replace(at, end + tail.size() - at, replacement);
         from = at + replacement.size();
     }
@@ -224,7 +262,11 @@ QString expandFileNamePattern(const QString &pattern, const PatternInputs &input
     };
     const auto expandSortable = [&](QString &text, const Placeholder &p, bool clean) {
         if (p.takesWidth) {
-            replaceWithWidths(text, p, sortable);
+            replaceWithWidths(text, p, [&](int width) {
+                PatternInputs widened = sortable;
+                widened.width = width;
+                return p.expand(widened);
+            });
             return;
         }
         if (!text.contains(p.token, Qt::CaseInsensitive))
@@ -267,6 +309,57 @@ QString expandFileNamePattern(const QString &pattern, const PatternInputs &input
         name = around.with(fitted(around, text));
     }
     return parts.folder + name;
+}
+
+PatternPieces patternPieces(const QString &pattern, QStringView delimiters)
+{
+    // The expansion's own steps, with a noncharacter standing in for each
+    // placeholder's text (followed by another for each digit of width a
+    // %counter:N% asks), so that tokens are found exactly where it finds
+    // them.
+    constexpr char16_t kFirstStandIn = 0xfdd0;
+    constexpr char16_t kWidthMark = 0xfdef;
+    static_assert(kPlaceholders.size() < kWidthMark - kFirstStandIn);
+    const auto replace = [&](QString &text, std::size_t index) {
+        const Placeholder &p = kPlaceholders[index];
+        const QChar standIn(char16_t(kFirstStandIn + index));
+        if (p.takesWidth)
+            replaceWithWidths(
+                text, p, [&](int width) { return standIn + QString(width, QChar(kWidthMark)); });
+        else
+            replaceAll(text, p.token, QString(standIn));
+    };
+    PathParts parts = splitAtLastDelimiter(pattern, delimiters);
+    for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
+        if (kPlaceholders[i].sortable)
+            replace(parts.folder, i);
+    }
+    for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
+        if (!kPlaceholders[i].fromPage)
+            replace(parts.name, i);
+    }
+    for (QChar &c : parts.name) {
+        if (isUnsafe(c))
+            c = u'-';
+    }
+    for (std::size_t i = 0; i < kPlaceholders.size(); ++i) {
+        if (kPlaceholders[i].fromPage)
+            replace(parts.name, i);
+    }
+    const auto split = [&](const QString &text) {
+        QList<PatternPiece> pieces;
+        for (const QChar c : text) {
+            const std::size_t index = std::size_t(c.unicode() - kFirstStandIn);
+            if (c.unicode() == kWidthMark && !pieces.isEmpty())
+                ++pieces.last().width;
+            else if (c.unicode() >= kFirstStandIn && index < kPlaceholders.size())
+                pieces << PatternPiece{QChar(), &kPlaceholders[index], 0};
+            else
+                pieces << PatternPiece{c, nullptr, 0};
+        }
+        return pieces;
+    };
+    return PatternPieces{split(parts.folder), split(parts.name)};
 }
 
 QString expandFileNamePattern(const QString &pattern, qint32 counter,

@@ -4,6 +4,7 @@
 #include "core/paths.h"
 
 #include <QDateTime>
+#include <QList>
 #include <QString>
 #include <QStringView>
 
@@ -22,8 +23,26 @@ struct PatternInputs {
     int width = 0;
 };
 
+// What sets apart the names a placeholder gives one picture and the next,
+// for the checks of names that repeat within a run (pattern_names.h). A
+// placeholder that states nothing (the page's title) is taken to give the
+// same text every time.
+struct NameVariation {
+    // The picture's number: every picture gets a text of its own.
+    bool counter = false;
+    // The clock: the text changes once every stepMs (0: it does not show
+    // the clock) and comes back after cycleMs (0: never), as a time of day
+    // without a date does every day.
+    qint64 stepMs = 0;
+    qint64 cycleMs = 0;
+};
+
+inline constexpr qint64 kSecondMs = 1000;
+inline constexpr qint64 kMinuteMs = 60 * kSecondMs;
+inline constexpr qint64 kDayMs = 24 * 60 * kMinuteMs;
+
 // One placeholder of the file name pattern: the token, its lines in the
-// legend under the pattern field, and what it expands to.
+// legend under the pattern field, what it expands to and what varies in it.
 struct Placeholder {
     QStringView token;
     // The token as the legend lists it (the date's carries a comma).
@@ -40,6 +59,7 @@ struct Placeholder {
     bool sortable = false;
     // The token's "N" stands for a width of 1 to 99 digits.
     bool takesWidth = false;
+    NameVariation varies = {};
 };
 
 // Every placeholder, in the legend's order.
@@ -69,6 +89,21 @@ QString placeholderMeaningLegend();
 // anywhere else, so the function has no other inputs.
 QString expandFileNamePattern(const QString &pattern, const PatternInputs &inputs,
                               QStringView delimiters = kPathDelimiters);
+
+// The pattern as expandFileNamePattern sees it, folder part and name part:
+// the characters that stay (in the name, an unsafe one already '-') with
+// the placeholders that take their places, in order. For the checks of
+// names that repeat or that two patterns share.
+struct PatternPiece {
+    QChar text;                               // when placeholder is null
+    const Placeholder *placeholder = nullptr; // from placeholders()
+    int width = 0;                            // a takesWidth placeholder's N
+};
+struct PatternPieces {
+    QList<PatternPiece> folder;
+    QList<PatternPiece> name;
+};
+PatternPieces patternPieces(const QString &pattern, QStringView delimiters = kPathDelimiters);
 
 // The same with the inputs spelt out.
 QString expandFileNamePattern(const QString &pattern, qint32 counter,

@@ -174,11 +174,14 @@ QString runSummaryText(const FrameTotals &t)
         stalls = QStringLiteral("%1 stalls lasting %2 in all")
                      .arg(t.stalls)
                      .arg(lengthText(t.stalledMs));
-    return QStringLiteral("Run ended: %1 written, %2 skipped, %3 failed, %4")
-        .arg(t.written)
-        .arg(t.skipped)
-        .arg(t.failed)
-        .arg(stalls);
+    QString text = QStringLiteral("Run ended: %1 written, %2 skipped, %3 failed, %4")
+                       .arg(t.written)
+                       .arg(t.skipped)
+                       .arg(t.failed)
+                       .arg(stalls);
+    if (t.replaced > 0)
+        text += QStringLiteral(", %1 replaced").arg(t.replaced);
+    return text;
 }
 
 } // namespace framelog

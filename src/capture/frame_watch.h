@@ -41,6 +41,8 @@ struct FrameTotals {
     qint64 failed = 0;
     qint64 stalls = 0;
     qint64 stalledMs = 0; // an ongoing stall counts up to the time asked for
+    // Written under the name of an earlier picture of the run.
+    qint64 replaced = 0;
 };
 
 // What to do with one picture.
@@ -136,7 +138,8 @@ QString stallReloadText();
 QString stallEndedText(qint64 ms);
 // "3 skipped": the run's skipped pictures, for the status line.
 QString skippedText(qint64 skipped);
-// "Run ended: 120 written, 3400 skipped, 2 failed, 2 stalls lasting 1 h 3 min 5 s"
+// "Run ended: 120 written, 3400 skipped, 2 failed, 2 stalls lasting 1 h 3 min 5 s",
+// followed by ", 7 replaced" when pictures replaced ones of the same run.
 QString runSummaryText(const FrameTotals &totals);
 
 } // namespace framelog

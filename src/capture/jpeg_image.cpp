@@ -192,8 +192,9 @@ void TJPEGImage::Assign(const QImage &source)
 
 void TJPEGImage::SaveToFile(const QString &fileName)
 {
-    // The file is made before the encoding, so a name that cannot be written
-    // costs no encoding and reports itself first.
+    // The name is checked before the encoding, so a name that cannot be
+    // written costs no encoding and reports itself first; the temporary file
+    // is made once there is a picture to put in it.
     WholeFileWriter file(fileName);
     file.commit(Encoded());
 }

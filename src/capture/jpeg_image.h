@@ -27,12 +27,15 @@ public:
     // encoded from an earlier picture.
     void Assign(const QImage &source);
 
-    // Writes the whole stream under `fileName` (see WholeFileWriter): a
-    // temporary file is created next to the target first, then the picture
-    // is encoded if this object has not done so yet, written, and renamed
-    // over the name. No picture, or one with a side of 0, gives an empty
-    // file. Throws EFCreateError before encoding anything; on EJPEG or
-    // EWriteError the file under the name is left as it was.
+    // Writes the whole stream under `fileName` (see WholeFileWriter): the
+    // name and its folder are checked first, then the picture is encoded if
+    // this object has not done so yet, and only then written into a
+    // temporary file next to the target and renamed over the name. No
+    // picture, or one with a side of 0, gives an empty file. A name or
+    // folder that cannot take the file throws EFCreateError before
+    // encoding anything (a folder that refuses the temporary file itself
+    // does so after); on EJPEG or EWriteError the file under the name is
+    // left as it was.
     void SaveToFile(const QString &fileName);
 
     // The whole file as SaveToFile writes it, encoding the picture if this

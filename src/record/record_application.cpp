@@ -1,5 +1,6 @@
 #include "record/record_application.h"
 
+#include "core/echo_text.h"
 #include "core/process_setup.h"
 #include "record/picture_keeper.h"
 #include "record/record_options.h"
@@ -34,10 +35,13 @@ namespace framelog {
 namespace {
 
 const char kProgram[] = "framelog-record";
+constexpr qsizetype kLongestMessage = 1000;
 
+// One line on standard error; what the user gave in it cannot reach the
+// terminal as control characters.
 void say(const QString &line)
 {
-    const QByteArray bytes = line.toLocal8Bit();
+    const QByteArray bytes = echoText(line, kLongestMessage).toLocal8Bit();
     std::fprintf(stderr, "%s: %s\n", kProgram, bytes.constData());
     std::fflush(stderr);
 }
@@ -54,6 +58,8 @@ extern "C" void onStopSignal(int signal)
     errno = saved;
 }
 
+const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
+
 bool catchStopSignals()
 {
     if (pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
@@ -62,14 +68,19 @@ bool catchStopSignals()
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    return sigaction(SIGTERM, &action, nullptr) == 0 && sigaction(SIGINT, &action, nullptr) == 0;
+    // SIGHUP too: a closed terminal or session ends the record as a stop does.
+    for (const int stop : kStopSignals) {
+        if (sigaction(stop, &action, nullptr) != 0)
+            return false;
+    }
+    return true;
 }
 
 void restoreStopSignals()
 {
     // A second signal while the recorder shuts down ends it at once.
-    signal(SIGTERM, SIG_DFL);
-    signal(SIGINT, SIG_DFL);
+    for (const int stop : kStopSignals)
+        signal(stop, SIG_DFL);
 }
 
 // Whether Qt's warnings reach standard error: not before the record
@@ -209,7 +220,7 @@ int runRecorder(int argc, char *argv[])
     QLoggingCategory::setFilterRules(QStringLiteral("js.*=false\njs=false"));
 
     if (!catchStopSignals()) {
-        say(QStringLiteral("cannot catch SIGTERM and SIGINT: %1")
+        say(QStringLiteral("cannot catch SIGTERM, SIGINT and SIGHUP: %1")
                 .arg(QString::fromLocal8Bit(strerror(errno))));
         return 1;
     }
@@ -252,7 +263,8 @@ int runRecorder(int argc, char *argv[])
         say(QStringLiteral("cannot start the browser engine: ") + QString::fromLocal8Bit(e.what()));
         return 1;
     }
-    return app.exec();
+    const int code = app.exec();
+    return code != 0 ? code : session.exitStatus();
 #else
     (void)argc;
     (void)argv;

@@ -1,6 +1,8 @@
 #include "record/record_options.h"
 
+#include "core/echo_text.h"
 #include "record/page_rest.h"
+#include "record/run_outcome.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -228,8 +230,8 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
         bool ok = false;
         const qint64 count = text.trimmed().toLongLong(&ok);
         if (!ok || count < 1)
-            throw ERecipe(
-                QStringLiteral("--count: \"%1\" is not a number of pictures from 1").arg(text));
+            throw ERecipe(QStringLiteral("--count: \"%1\" is not a number of pictures from 1")
+                              .arg(echoText(text)));
         plan.count = count;
     }
     if (parser.isSet(QStringLiteral("for"))) {
@@ -238,7 +240,7 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
         if (!ms || *ms < 1)
             throw ERecipe(
                 QStringLiteral("--for: \"%1\" is not a duration (such as 90s, 30min, 24h)")
-                    .arg(text));
+                    .arg(echoText(text)));
         plan.forMs = *ms;
     }
 
@@ -268,6 +270,8 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
                                            : job.name + QStringLiteral(": ") + e.message());
         }
     }
+    // Two recipes writing the same file would replace each other's pictures.
+    checkSharedNames(plan.jobs);
     return plan;
 }
 

@@ -3,8 +3,9 @@
 #include "browse/browser_control.h"
 #include "browse/load_wait.h"
 #include "capture/page_capture.h"
-#include "record/picture_keeper.h"
+#include "capture/pattern_names.h"
 #include "record/page_rest.h"
+#include "record/picture_keeper.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -51,6 +52,8 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
       m_session(captureFrontEnd())
 {
     m_session.logName = m_job.name;
+    // Only a pattern without a counter can give a name twice.
+    m_session.rememberNames(!patternVariation(m_job.recipe.pattern).counter);
     m_session.log = [this](const TickResult &result, const QString &line) {
         m_log(line, result.fate == TickResult::Fate::Failed);
         m_status.count(result, QDateTime::currentDateTime());
@@ -179,19 +182,35 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (first && (m_watch || m_keeper))
+    if (first && (m_watch || m_keeper || m_session.replaced() > 0))
         logLine(runSummary(), false);
     if (first)
         emit statusChanged();
 }
 
+RunTally RecordCamera::tally() const
+{
+    RunTally tally = m_tally;
+    if (m_watch)
+        tally.skipped += m_watch->skipped();
+    return tally;
+}
+
 QString RecordCamera::runSummary()
 {
     const RunFailures &failures = m_session.failures();
-    QString summary = m_watch ? m_watch->summary(failures)
-                              : QStringLiteral("Run ended: %1 written, %2 failed")
-                                    .arg(m_keeper->written())
-                                    .arg(failures.count());
+    QString summary;
+    if (m_watch) {
+        FrameTotals totals = m_watch->totals(failures);
+        totals.replaced = m_session.replaced();
+        summary = runSummaryText(totals);
+    } else {
+        summary = QStringLiteral("Run ended: %1 written, %2 failed")
+                      .arg(m_keeper ? m_keeper->written() : m_tally.written)
+                      .arg(failures.count());
+        if (m_session.replaced() > 0)
+            summary += QStringLiteral(", %1 replaced").arg(m_session.replaced());
+    }
     if (m_keeper) {
         m_keeper->settle();
         summary += m_keeper->summaryNotes();
@@ -261,6 +280,17 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
     };
     frontEnd.overwrite = [this] { return m_job.recipe.overwrite; };
     frontEnd.done = [this](const TickResult &result) {
+        switch (result.fate) {
+        case TickResult::Fate::Written:
+            ++m_tally.written;
+            break;
+        case TickResult::Fate::Skipped:
+            ++m_tally.skipped;
+            break;
+        case TickResult::Fate::Failed:
+            ++m_tally.failed;
+            break;
+        }
         if (m_watch)
             m_watch->done(result);
     };
@@ -361,8 +391,15 @@ void RecordSession::start()
                 [this, camera] { cameraTookPicture(camera); });
         m_cameras << camera;
     }
-    for (RecordCamera *camera : std::as_const(m_cameras))
+    for (RecordCamera *camera : std::as_const(m_cameras)) {
+        const RecordJob &job = camera->job();
+        if (const auto warning = repeatedNamesWarning(job.recipe.pattern, job.recipe.everyMs,
+                                                      longestRunMs(m_plan, job)))
+            m_log(runLogLine(QDateTime::currentDateTime(), job.name,
+                             QStringLiteral("warning: ") + *warning, 0),
+                  true);
         camera->start();
+    }
     if (m_plan.forMs) {
         m_deadline = QDeadlineTimer(*m_plan.forMs, Qt::PreciseTimer);
         m_forTimer = new QTimer(this);
@@ -393,6 +430,14 @@ void RecordSession::stop()
     for (RecordCamera *camera : std::as_const(m_cameras))
         camera->stop(deadline);
     emit finished();
+}
+
+int RecordSession::exitStatus() const
+{
+    RunTally all;
+    for (const RecordCamera *camera : m_cameras)
+        all += camera->tally();
+    return recordExitStatus(all);
 }
 
 void RecordSession::cameraTookPicture(RecordCamera *camera)

@@ -4,6 +4,7 @@
 #include "capture/run_watch.h"
 #include "record/record_options.h"
 #include "record/record_status.h"
+#include "record/run_outcome.h"
 
 #include <QDeadlineTimer>
 #include <QList>
@@ -67,6 +68,8 @@ public:
     // Pictures taken or attempted: each tick that took a number (a
     // skipped picture takes none, held ticks merge into one).
     qint64 taken() const { return m_session.run().counter(); }
+    // What became of the pictures so far.
+    RunTally tally() const;
     TBrowserControl *browser() const { return m_browser; }
     // Where this recipe stands, for --status and the service manager.
     RecipeStatus status() const;
@@ -108,6 +111,7 @@ private:
     bool m_loadFailed = false;
     bool m_pageFailing = false;
     bool m_stopped = false;
+    RunTally m_tally; // skipped: names taken; the watch counts unchanged ones
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
     PageRest *m_rest = nullptr;
@@ -138,6 +142,8 @@ public:
     void stop();
 
     const QList<RecordCamera *> &cameras() const { return m_cameras; }
+    // The exit status for the run so far (recordExitStatus).
+    int exitStatus() const;
 
 signals:
     void finished();

@@ -10,8 +10,8 @@
 #include <QHash>
 
 #include <algorithm>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -337,6 +337,10 @@ void Retention::popDeadFront()
 
 void Retention::add(const QString &absolutePath, qint64 writtenMs, const PictureStamp &stamp)
 {
+    // A writer's temporary file is never a picture: it is not counted, and
+    // so never removed, whoever reported it.
+    if (WholeFileWriter::isTemporaryName(QFileInfo(absolutePath).fileName()))
+        return;
     const QByteArray path = QFile::encodeName(absolutePath);
     const quint64 hash = hashOf(path);
     const qint64 offset = m_size;

@@ -71,7 +71,8 @@ public:
     Retention &operator=(const Retention &) = delete;
 
     // A picture this record wrote at `writtenMs` (ms since the epoch); a
-    // path already listed is a picture replaced: the old entry goes, unremoved.
+    // path already listed is a picture replaced: the old entry goes,
+    // unremoved. A writer's temporary file is not taken.
     void add(const QString &absolutePath, qint64 writtenMs, const PictureStamp &stamp);
 
     struct Removal {

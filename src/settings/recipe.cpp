@@ -1,6 +1,8 @@
 #include "settings/recipe.h"
 
+#include "core/echo_text.h"
 #include "settings/byte_size.h"
+#include "settings/ini_value.h"
 #include "settings/interval_units.h"
 #include "ui/spin_edit_model.h"
 
@@ -21,9 +23,10 @@ namespace {
 // that the millisecond count stays an integer.
 constexpr long double kIntervalLimitMs = 1e15L;
 
+// Text the user gave, as an error message shows it (echoText).
 QString quoted(const QString &text)
 {
-    return QLatin1Char('"') + text + QLatin1Char('"');
+    return QLatin1Char('"') + echoText(text) + QLatin1Char('"');
 }
 
 [[noreturn]] void fail(const QString &key, const QString &what)
@@ -148,8 +151,8 @@ std::optional<qint64> parseCount(const QString &key, const QString &text, qint64
     bool ok = false;
     const qint64 value = text.trimmed().toLongLong(&ok);
     if (!ok || value < 1 || value > most)
-        fail(key, quoted(text) + QStringLiteral(" is not a whole number from 1 to %1, or off")
-                                     .arg(most));
+        fail(key, quoted(text) +
+                      QStringLiteral(" is not a whole number from 1 to %1, or off").arg(most));
     return value;
 }
 
@@ -178,6 +181,25 @@ struct KeyLine {
     int line = 0;
 };
 
+// A value QSettings would cut at an unquoted ';' or split at an unquoted
+// ',' is refused: it would be taken in silence as something else. An
+// area's commas are its list, which reads the same.
+void checkSeparators(const QString &where, const QString &key, const QString &value)
+{
+    QString scanned = value;
+    if (key == recipe_key::area)
+        scanned.remove(u',');
+    const QChar separator = unquotedIniSeparator(scanned);
+    if (separator.isNull())
+        return;
+    const QString meaning = separator == u';'
+                                ? QStringLiteral("a comment starts there and the rest is lost")
+                                : QStringLiteral("the value is split there into a list");
+    throw ERecipe(where + QStringLiteral(": %1: \"%2\" outside double quotes (%3); write the "
+                                         "value quoted: %1 = %4")
+                              .arg(key, separator, meaning, echoText(quotedIniValue(value))));
+}
+
 // Walks the file's lines the way QSettings' INI reader does, to know the
 // line of every key before QSettings reads the values: QSettings itself
 // skips what it does not understand without saying where.
@@ -198,7 +220,7 @@ QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
             // A recipe keeps its keys outside any section, or in the one
             // QSettings writes them to.
             if (line != QLatin1String("[General]"))
-                throw ERecipe(where() + QStringLiteral(": unknown section ") + line);
+                throw ERecipe(where() + QStringLiteral(": unknown section ") + echoText(line));
             continue;
         }
         const qsizetype equals = line.indexOf(QLatin1Char('='));
@@ -212,6 +234,7 @@ QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
             throw ERecipe(where() + QStringLiteral(": key %1 given twice (first on line %2)")
                                         .arg(quoted(key))
                                         .arg(seen->line));
+        checkSeparators(where(), key, line.mid(equals + 1).trimmed());
         keys.insert(key, KeyLine{lineNo});
     }
     return keys;

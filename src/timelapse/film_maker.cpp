@@ -5,14 +5,13 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRandomGenerator>
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <time.h>
 #include <unistd.h>
@@ -187,62 +186,35 @@ private:
 };
 
 // The film file: a hidden temporary file beside the output until it is
-// whole, then renamed over it.
+// whole, then renamed over it. The writer's own kind of temporary file,
+// locked while the film is made, so that no sweep of leftovers (a recorder
+// writing into the same folder) takes it from under the encoder.
 class FilmFile {
 public:
     explicit FilmFile(const QString &output) : m_output(output)
     {
-        const QFileInfo info(output);
-        static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            QString letters;
-            for (int i = 0; i < 12; ++i)
-                letters += QLatin1Char(
-                    kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters - 1))]);
-            const QString name = info.absolutePath() + QStringLiteral("/.framelog\x7f") + letters +
-                                 QStringLiteral(".tmp");
-            const int fd = ::open(QFile::encodeName(name).constData(),
-                                  O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                ::close(fd);
-                m_temporary = name;
-                return;
-            }
-            if (errno != EEXIST)
-                break;
+        try {
+            m_file.emplace(QFile::encodeName(QFileInfo(output).absolutePath()), output);
+        } catch (const EStreamError &e) {
+            throw EFilm(e.message());
         }
-        throw EFilm(QStringLiteral("Cannot create file \"%1\". %2")
-                        .arg(fullPathForMessage(output), systemErrorText(errno)));
     }
-    ~FilmFile()
-    {
-        if (!m_temporary.isEmpty())
-            QFile::remove(m_temporary);
-    }
-    const QString &temporary() const { return m_temporary; }
+    QString temporary() const { return QFile::decodeName(m_file->path()); }
 
-    // On disk, then under its name.
+    // On disk with its final mode, then under its name.
     void commit()
     {
-        const QByteArray name = QFile::encodeName(m_temporary);
-        const int fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0 || ::fsync(fd) != 0) {
-            const int code = errno;
-            if (fd >= 0)
-                ::close(fd);
-            throw EFilm(QStringLiteral("Cannot write file \"%1\". %2")
-                            .arg(fullPathForMessage(m_output), systemErrorText(code)));
+        try {
+            m_file->makeWhole(newFileMode());
+            m_file->renameTo(QFile::encodeName(m_output));
+        } catch (const EStreamError &e) {
+            throw EFilm(e.message());
         }
-        ::close(fd);
-        if (::rename(name.constData(), QFile::encodeName(m_output).constData()) != 0)
-            throw EFilm(QStringLiteral("Cannot create file \"%1\". %2")
-                            .arg(fullPathForMessage(m_output), systemErrorText(errno)));
-        m_temporary.clear();
     }
 
 private:
     QString m_output;
-    QString m_temporary;
+    std::optional<TemporaryFile> m_file;
 };
 
 // The encoder and the muxer of one film.

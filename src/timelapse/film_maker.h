@@ -53,9 +53,10 @@ struct FilmHooks {
 // the encoder works on the ones before. The film's size is the first
 // readable picture's, rounded up to even sides; a picture of another size
 // is scaled to fit and padded with black, never dropped. The film is
-// written into a hidden temporary file beside the output (named as the
-// picture writer names its own, so a sweep of leftovers knows it), flushed
-// to disk, and renamed over the output only when whole.
+// written into a hidden temporary file beside the output (the picture
+// writer's own kind: private, and locked while the film is made, so a sweep
+// of leftovers passes it by), flushed to disk, given the mode a new file
+// gets, and renamed over the output only when whole.
 //
 // Throws EFilmInput when no picture can be read, EFilm when the film
 // cannot be encoded or written (nothing is left behind then).

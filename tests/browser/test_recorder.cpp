@@ -15,6 +15,11 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <ctime>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace framelog;
@@ -152,7 +157,10 @@ private slots:
     void initTestCase() { QVERIFY(dir.isValid()); }
     void picturesAreTheWindowsBytes();
     void endsAtItsTimeThroughFailures();
+    void sigtermLeavesWholePictures_data();
     void sigtermLeavesWholePictures();
+    void exitStatusOfCountAndForRuns_data();
+    void exitStatusOfCountAndForRuns();
     void refusals_data();
     void refusals();
     void printedRecipeGivesTheSameRun();
@@ -275,7 +283,8 @@ void TestRecorder::endsAtItsTimeThroughFailures()
                       writeRecipeFile(dir.filePath(QStringLiteral("broken.ini")), broken),
                       QStringLiteral("--for"), QStringLiteral("4s"), QStringLiteral("--quiet")});
     QVERIFY(recorder.finish());
-    QCOMPARE(recorder.process.exitCode(), 0);
+    // Some pictures failed, others were written.
+    QCOMPARE(recorder.process.exitCode(), 3);
 
     const QStringList lines = recorder.pictureLines();
     QVERIFY2(lines.size() >= 2, qPrintable(recorder.errors.join(u'\n')));
@@ -288,16 +297,24 @@ void TestRecorder::endsAtItsTimeThroughFailures()
     QVERIFY(!filesIn(good).isEmpty());
 }
 
+void TestRecorder::sigtermLeavesWholePictures_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP, as a closed terminal sends") << int(SIGHUP);
+}
+
 void TestRecorder::sigtermLeavesWholePictures()
 {
-    const QString folder = dir.filePath(QStringLiteral("term"));
-    QDir(dir.path()).mkpath(QStringLiteral("term"));
+    QFETCH(int, signal);
+    const QString folder = dir.filePath(QStringLiteral("term%1").arg(signal));
+    QDir(dir.path()).mkpath(folder);
     Program recorder(kRecorder,
                      {QStringLiteral("--url"), kPage.toString(), QStringLiteral("--size"),
                       QStringLiteral("1280x720"), QStringLiteral("--every"), QStringLiteral("0.1s"),
                       QStringLiteral("--pattern"), folder + QStringLiteral("/t%counter%.jpg")});
     QVERIFY(recorder.waitForPictures(5));
-    recorder.process.terminate(); // SIGTERM
+    QCOMPARE(::kill(pid_t(recorder.process.processId()), signal), 0);
     QVERIFY(recorder.finish(10000));
     QCOMPARE(recorder.process.exitCode(), 0);
 
@@ -311,6 +328,56 @@ void TestRecorder::sigtermLeavesWholePictures()
         const QImage picture = decodeJpeg(bytesOf(folder + QLatin1Char('/') + name), &error);
         QVERIFY2(picture.size() == QSize(1280, 720),
                  qPrintable(name + QStringLiteral(": ") + error));
+    }
+}
+
+// "--count 3" or "--for" into a folder that cannot be made (a file has its
+// name): no picture written, and the exit status says so; into one that
+// is, 0. A temporary file a killed recorder left in the folder an hour ago
+// is gone after the run.
+void TestRecorder::exitStatusOfCountAndForRuns_data()
+{
+    QTest::addColumn<QStringList>("limit");
+    QTest::addColumn<bool>("folderThere");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("count, a file in the folder's place")
+        << QStringList{"--count", "3"} << false << 4;
+    QTest::newRow("for, a file in the folder's place") << QStringList{"--for", "3s"} << false << 4;
+    QTest::newRow("count, folder") << QStringList{"--count", "3"} << true << 0;
+    QTest::newRow("for, folder") << QStringList{"--for", "3s"} << true << 0;
+}
+
+void TestRecorder::exitStatusOfCountAndForRuns()
+{
+    QFETCH(QStringList, limit);
+    QFETCH(bool, folderThere);
+    QFETCH(int, exitCode);
+    const QString folder =
+        dir.filePath(QStringLiteral("status-") + QString::fromLatin1(QTest::currentDataTag()));
+    const QString leftover = folder + QStringLiteral("/.framelog\x7fkilled00.tmp");
+    if (folderThere) {
+        QVERIFY(QDir().mkpath(folder));
+        QFile file(leftover);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("half a picture");
+        file.close();
+        // Killed long enough ago that no writer elsewhere can be at it.
+        struct timespec times[2] = {{0, UTIME_OMIT}, {::time(nullptr) - 3600, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(leftover).constData(), times, 0), 0);
+    } else {
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+    }
+    Program recorder(kRecorder,
+                     QStringList{"--url", kPage.toString(), "--size", "320x240", "--every", "0.2s",
+                                 "--pattern", folder + QStringLiteral("/p%counter%.jpg")} +
+                         limit);
+    QVERIFY(recorder.finish());
+    QCOMPARE(recorder.process.exitCode(), exitCode);
+    QVERIFY(!recorder.pictureLines().isEmpty());
+    if (folderThere) {
+        QVERIFY(!QFileInfo::exists(leftover));
+        QCOMPARE(filesIn(folder).size(), recorder.pictureLines().size());
     }
 }
 
@@ -347,6 +414,38 @@ void TestRecorder::refusals_data()
     QTest::newRow("window, broken recipe")
         << kWindow << QStringList{"--recipe", broken} << QStringList() << 2
         << QStringLiteral("framelog: %1:2: unknown key \"fps\"").arg(broken);
+
+    const QString cut = dir.filePath(QStringLiteral("cut-recipe.ini"));
+    QFile cutFile(cut);
+    QVERIFY(cutFile.open(QIODevice::WriteOnly));
+    cutFile.write("pattern = /srv/cam;1/img%counter%.jpg\n");
+    cutFile.close();
+    QTest::newRow("a value the INI format would cut")
+        << kRecorder << QStringList{"--recipe", cut} << QStringList() << 2
+        << QStringLiteral("framelog-record: %1:1: pattern: \";\" outside double quotes (a comment "
+                          "starts there and the rest is lost); write the value quoted: pattern = "
+                          "\"/srv/cam;1/img%counter%.jpg\"")
+               .arg(cut);
+    QTest::newRow("two recipes, one file")
+        << kRecorder << QStringList{broken.chopped(4) + "-a.ini", broken.chopped(4) + "-b.ini"}
+        << QStringList() << 2
+        << QStringLiteral("framelog-record: recipes broken-recipe-a and broken-recipe-b can write "
+                          "the same file (patterns \"img%time%.jpg\" and \"img%time%.jpg\"): "
+                          "give each its own folder or name");
+    for (const char *name : {"-a.ini", "-b.ini"}) {
+        QFile file(broken.chopped(4) + QLatin1String(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("url = http://camera.example/\n");
+    }
+    // The window needs a display, and says so on one line.
+    QTest::newRow("window without a display")
+        << kWindow << QStringList() << QStringList() << 1
+        << QStringLiteral("framelog: cannot open a display for the window: DISPLAY and "
+                          "WAYLAND_DISPLAY are not set (framelog-record records without one)");
+    QTest::newRow("window, display not there")
+        << kWindow << QStringList() << QStringList{"DISPLAY=:79"} << 1
+        << QStringLiteral("framelog: cannot open a display for the window: could not connect to "
+                          "display :79 (framelog-record records without one)");
 }
 
 void TestRecorder::refusals()
@@ -470,16 +569,18 @@ void TestRecorder::keepsItsOwnPicturesInDayFolders()
     QFile foreign(day + QStringLiteral("/p999.jpg"));
     QVERIFY(foreign.open(QIODevice::WriteOnly));
     foreign.close();
-    const QStringList options = {"--url",       kPage.toString(),
-                                 "--size",      "320x240",
-                                 "--every",     "0.2s",
-                                 "--pattern",   dir.filePath(QStringLiteral("keep/%isodate%/p%counter:3%.jpg")),
-                                 "--keep-count", "2"};
+    const QStringList options = {
+        "--url",        kPage.toString(),
+        "--size",       "320x240",
+        "--every",      "0.2s",
+        "--pattern",    dir.filePath(QStringLiteral("keep/%isodate%/p%counter:3%.jpg")),
+        "--keep-count", "2"};
     Program first(kRecorder, options + QStringList{"--count", "4"}, {state});
     QVERIFY(first.finish());
     QCOMPARE(first.process.exitCode(), 0);
     QCOMPARE(filesIn(day), QStringList({"p003.jpg", "p004.jpg", "p999.jpg"}));
-    QVERIFY2(first.otherLines().filter(QStringLiteral("Run ended: 4 written, 0 failed, 2 removed"))
+    QVERIFY2(first.otherLines()
+                     .filter(QStringLiteral("Run ended: 4 written, 0 failed, 2 removed"))
                      .size() == 1,
              qPrintable(first.errors.join(u'\n')));
 

@@ -1,7 +1,9 @@
 // framelog-timelapse as a user runs it: a real film of ten pictures,
 // checked with ffprobe, and the exit code and reason for bad input.
 #include "capture/jpeg_image.h"
+#include "capture/whole_file.h"
 #include "test_pictures.h"
+#include "timelapse/film_maker.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +11,11 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <ctime>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace framelog;
 using namespace framelog::test;
@@ -69,6 +76,7 @@ private slots:
     void tenPictures();
     void badInput_data();
     void badInput();
+    void filmOutlastsASweepOfItsFolder();
 
 private:
     QTemporaryDir dir;
@@ -152,6 +160,53 @@ void TestTimelapseFilm::badInput()
     QVERIFY2(run.errors.contains(QStringLiteral("framelog-timelapse: ") + reason),
              qPrintable(run.errors));
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("x.mp4"))));
+}
+
+// A recorder writing its first picture into the film's folder sweeps it
+// for leftovers: the film being made is locked and stays, however old its
+// last write, and is private until it is whole.
+void TestTimelapseFilm::filmOutlastsASweepOfItsFolder()
+{
+    const QString folder = dir.filePath(QStringLiteral("swept"));
+    QVERIFY(QDir().mkpath(folder));
+    FilmPlan plan;
+    plan.fps = 10;
+    plan.output = folder + QStringLiteral("/film.mp4");
+    std::vector<FilmPicture> pictures;
+    for (int i = 1; i <= 6; ++i) {
+        FilmPicture picture;
+        picture.path = dir.filePath(QStringLiteral("cam/img%1.jpg").arg(i));
+        pictures.push_back(picture);
+    }
+    int sweeps = 0;
+    int swept = 0;
+    QStringList temporaries;
+    QList<mode_t> modes;
+    FilmHooks hooks;
+    hooks.progress = [&](const FilmProgress &) {
+        for (const QString &name : entries(folder)) {
+            const QByteArray path = QFile::encodeName(folder + QLatin1Char('/') + name);
+            struct timespec times[2] = {{0, UTIME_OMIT},
+                                        {::time(nullptr) - 2 * WholeFileWriter::kStaleAfterS, 0}};
+            ::utimensat(AT_FDCWD, path.constData(), times, 0);
+            struct stat st {};
+            ::stat(path.constData(), &st);
+            temporaries << name;
+            modes << (st.st_mode & 0777);
+        }
+        swept += WholeFileWriter::removeStaleTemporaries(folder);
+        ++sweeps;
+    };
+    const FilmResult result = makeFilm(plan, pictures, hooks);
+    QCOMPARE(result.frames, 6);
+    QVERIFY(sweeps >= 6);
+    QCOMPARE(swept, 0);
+    temporaries.removeDuplicates();
+    QCOMPARE(temporaries.size(), 1);
+    QVERIFY(WholeFileWriter::isTemporaryName(temporaries.constFirst()));
+    QCOMPARE(modes.constFirst(), mode_t(0600));
+    QCOMPARE(entries(folder), QStringList{QStringLiteral("film.mp4")});
+    QCOMPARE(probe(plan.output).value("nb_read_frames"), QStringLiteral("6"));
 }
 
 QTEST_GUILESS_MAIN(TestTimelapseFilm)

@@ -98,6 +98,8 @@ private slots:
     void stoppingLeavesOnlyWholeFiles_data();
     void stoppingLeavesOnlyWholeFiles();
     void aJudgedPictureTakesItsNumberAfterTheGrab();
+    void picturesReplacingOnesOfTheRun_data();
+    void picturesReplacingOnesOfTheRun();
 };
 
 // A slow first picture and a grab that fails at once: every result still
@@ -245,6 +247,66 @@ void TestCaptureSession::aJudgedPictureTakesItsNumberAfterTheGrab()
     QVERIFY(session.finishPictures());
     QCOMPARE(steps, (QStringList{"grab", "grab", "#1"}));
     QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("judged.jpg"))));
+}
+
+// A picture written under the name of an earlier one of the run says so in
+// its log line and is counted; one that only tried (failed or skipped)
+// replaced nothing.
+void TestCaptureSession::picturesReplacingOnesOfTheRun_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<bool>("firstFails");
+    QTest::addColumn<bool>("remember");
+    QTest::addColumn<QList<int>>("replaces"); // per picture, 0: none
+    // clang-format off
+    QTest::newRow("a constant name") << "live.jpg" << true << false << true << QList<int>{0, 1, 2};
+    QTest::newRow("numbered names") << "p%counter%.jpg" << true << false << true << QList<int>{0, 0, 0};
+    QTest::newRow("after a failure") << "live.jpg" << true << true << true << QList<int>{0, 0, 2};
+    QTest::newRow("overwrite off") << "live.jpg" << false << false << true << QList<int>{0, 0, 0};
+    QTest::newRow("not asked to remember") << "live.jpg" << true << false << false << QList<int>{0, 0, 0};
+    // clang-format on
+}
+
+void TestCaptureSession::picturesReplacingOnesOfTheRun()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, overwrite);
+    QFETCH(bool, firstFails);
+    QFETCH(bool, remember);
+    QFETCH(QList<int>, replaces);
+    QTemporaryDir dir;
+    Camera camera(dir.filePath(pattern));
+    camera.overwrite = overwrite;
+    camera.session->rememberNames(remember);
+    QStringList lines;
+    camera.session->log = [&](const TickResult &, const QString &line) { lines << line; };
+    int writes = 0;
+    camera.session->writer().setWrite([&](const QImage &p, const QString &name, bool ow) {
+        if (++writes == 1 && firstFails)
+            throw EInvalidOperation(QStringLiteral("disk trouble"));
+        return CaptureRun::save(p, name, ow);
+    });
+    for (int i = 0; i < replaces.size(); ++i) {
+        camera.session->tick();
+        QVERIFY(camera.session->finishPictures());
+    }
+    QCOMPARE(lines.size(), replaces.size());
+    qint64 replaced = 0;
+    for (int i = 0; i < replaces.size(); ++i) {
+        const QString note = QStringLiteral(", replacing #%1 ").arg(replaces[i]);
+        QVERIFY2(lines[i].contains(note) == (replaces[i] != 0), qPrintable(lines[i]));
+        QVERIFY2(lines[i].contains(QStringLiteral("replacing")) == (replaces[i] != 0),
+                 qPrintable(lines[i]));
+        replaced += replaces[i] != 0;
+    }
+    QCOMPARE(camera.session->replaced(), replaced);
+    // A new run remembers afresh.
+    camera.session->startRun();
+    QCOMPARE(camera.session->replaced(), qint64(0));
+    camera.session->tick();
+    QVERIFY(camera.session->finishPictures());
+    QVERIFY(!lines.back().contains(QStringLiteral("replacing")));
 }
 
 QTEST_GUILESS_MAIN(TestCaptureSession)

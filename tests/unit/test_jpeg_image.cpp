@@ -365,22 +365,28 @@ private slots:
         QTest::addColumn<QString>("fullPath");
         QTest::addColumn<int>("error");
         QTest::addColumn<bool>("relative"); // name taken in the temporary folder
+        // Known before the encoding: the name and its folder are checked first.
+        // A folder that refuses the temporary file itself (sysfs, for root)
+        // says so only when the encoded picture is to go in.
+        QTest::addColumn<bool>("beforeEncoding");
         const QString dir = m_dir.path();
         QTest::newRow("folder does not exist")
-            << dir + "/missing/pic.jpg" << dir + "/missing/pic.jpg" << ENOENT << false;
+            << dir + "/missing/pic.jpg" << dir + "/missing/pic.jpg" << ENOENT << false << true;
         QTest::newRow("relative name, folder does not exist")
-            << QStringLiteral("missing/pic.jpg") << dir + "/missing/pic.jpg" << ENOENT << true;
-        QTest::newRow("name is a folder") << dir << dir << EISDIR << false;
+            << QStringLiteral("missing/pic.jpg") << dir + "/missing/pic.jpg" << ENOENT << true
+            << true;
+        QTest::newRow("name is a folder") << dir << dir << EISDIR << false << true;
         // The message shows the name that was tried, its "/" included.
-        QTest::newRow("name ends in a slash") << dir + "/sub/" << dir + "/sub/" << EISDIR << false;
+        QTest::newRow("name ends in a slash")
+            << dir + "/sub/" << dir + "/sub/" << EISDIR << false << true;
         // Cut at the NUL, the name would create "a" in the folder instead.
         const QString withNul = dir + QStringLiteral("/a") + QChar(0) + QStringLiteral("b.jpg");
-        QTest::newRow("name with a NUL character") << withNul << withNul << EINVAL << false;
+        QTest::newRow("name with a NUL character") << withNul << withNul << EINVAL << false << true;
         QTest::newRow("read-only folder")
-            << dir + "/locked/pic.jpg" << dir + "/locked/pic.jpg" << EACCES << false;
+            << dir + "/locked/pic.jpg" << dir + "/locked/pic.jpg" << EACCES << false << true;
         QTest::newRow("folder that takes no new files")
             << QStringLiteral("/sys/framelog-test.jpg") << QStringLiteral("/sys/framelog-test.jpg")
-            << EACCES << false;
+            << EACCES << false << false;
     }
 
     void createFailures()
@@ -389,6 +395,7 @@ private slots:
         QFETCH(QString, fullPath);
         QFETCH(int, error);
         QFETCH(bool, relative);
+        QFETCH(bool, beforeEncoding);
 
         const QString locked = m_dir.filePath(QStringLiteral("locked"));
         if (QTest::currentDataTag() == QLatin1String("read-only folder")) {
@@ -416,7 +423,7 @@ private slots:
         // A side above libjpeg's limit: had the encoder run first, this would
         // be a JPEG error instead.
         TJPEGImage jpeg;
-        jpeg.Assign(QImage(65501, 1, QImage::Format_RGB32));
+        jpeg.Assign(beforeEncoding ? QImage(65501, 1, QImage::Format_RGB32) : noise(16, 16));
         const Raised raised = raisedBy([&] { jpeg.SaveToFile(name); });
         QDir::setCurrent(cwd);
         QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::WriteOwner |

@@ -316,6 +316,33 @@ void TestRecipe::namesTheLineOfAFault_data()
         << QByteArray("every = 1s\nstall-after = 0\n")
         << QStringLiteral("bad.ini:2: stall-after: \"0\" is not a duration from 1 s to 168 h "
                           "(such as 10s, 2min) or off");
+    // QSettings would cut at the ';' and split at the ',' in silence.
+    const QString comment =
+        QStringLiteral(": \";\" outside double quotes (a comment starts there and the rest is "
+                       "lost); write the value quoted: ");
+    const QString list = QStringLiteral(": \",\" outside double quotes (the value is split "
+                                        "there into a list); write the value quoted: ");
+    QTest::newRow("semicolon in a folder")
+        << QByteArray("pattern = /srv/cam;1/img%counter%.jpg\n")
+        << "bad.ini:1: pattern" + comment + "pattern = \"/srv/cam;1/img%counter%.jpg\"";
+    QTest::newRow("semicolon in an address")
+        << QByteArray("every = 1s\nurl = http://cam.example/?a=1;b=2\n")
+        << "bad.ini:2: url" + comment + "url = \"http://cam.example/?a=1;b=2\"";
+    QTest::newRow("comma and space") << QByteArray("pattern = a, b.jpg\n")
+                                     << "bad.ini:1: pattern" + list + "pattern = \"a, b.jpg\"";
+    QTest::newRow("quotes and backslashes in the quoted form")
+        << QByteArray("pattern = x\"y\"z,\\w.jpg\n")
+        << "bad.ini:1: pattern" + list + "pattern = \"x\\\"y\\\"z,\\\\w.jpg\"";
+    QTest::newRow("comment after an area")
+        << QByteArray("area = 1,2,3,4 ; left top\n")
+        << "bad.ini:1: area" + comment + "area = \"1,2,3,4 ; left top\"";
+    // What the file holds is echoed with its control bytes escaped, and cut.
+    QTest::newRow("control bytes")
+        << QByteArray("every = 1s\n\x1b]0;owned\x07 = 1\n")
+        << QStringLiteral("bad.ini:2: unknown key \"\\x1B]0;owned\\x07\"");
+    QTest::newRow("a long line") << QByteArray(10000, 'x').append('\n')
+                                 << "bad.ini:1: expected key = value, found \"" +
+                                        QString(120, u'x') + "... (10000 characters)\"";
 }
 
 void TestRecipe::namesTheLineOfAFault()
@@ -463,6 +490,17 @@ void TestRecipe::badCommandLines_data()
                                                  "0.05 or 5%) or off");
     QTest::newRow("stall action") << QStringList{"--on-stall", "restart"}
                                   << QStringLiteral("--on-stall: \"restart\" is not log or reload");
+    QTest::newRow("control bytes in a count")
+        << QStringList{"--count", "\x1b[2J9"}
+        << QStringLiteral("--count: \"\\x1B[2J9\" is not a number of pictures from 1");
+    // Two recipes whose pictures would replace each other's.
+    const QString gate = writeFile(dir, QStringLiteral("gate.ini"), "pattern = /srv/cam/g.jpg\n");
+    const QString yard = writeFile(dir, QStringLiteral("yard.ini"), "pattern = /srv/cam/y.jpg\n");
+    QTest::newRow("two recipes, one file")
+        << QStringList{gate, yard, "--pattern", "/srv/cam/img%time%.jpg"}
+        << QStringLiteral("recipes gate and yard can write the same file (patterns "
+                          "\"/srv/cam/img%time%.jpg\" and \"/srv/cam/img%time%.jpg\"): give "
+                          "each its own folder or name");
     QTest::newRow("rest") << QStringList{"--rest-between", "often"}
                           << QStringLiteral("--rest-between: \"often\" is not true or false");
 }

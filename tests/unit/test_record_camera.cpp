@@ -5,6 +5,8 @@
 #include "record/recorder.h"
 #include "settings/timer.h"
 
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,6 +20,8 @@ private slots:
     void aFailedPageIsAskedForAgain_data();
     void aFailedPageIsAskedForAgain();
     void eachCameraStopsAtItsCount();
+    void aRunEndsWithWhatItWrote_data();
+    void aRunEndsWithWhatItWrote();
     void aRestingCameraJudgesOnlyFreshPictures();
 };
 
@@ -133,6 +137,75 @@ void TestRecordCamera::eachCameraStopsAtItsCount()
     QVERIFY(!b->PictureTimer->Enabled() && !b->PageTimer->Enabled());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
              QStringList({"a1.jpg", "a2.jpg", "b1.jpg", "b2.jpg"}));
+}
+
+// The exit status tells a run whose every picture was written (or skipped
+// as asked) from one where some failed and one that wrote none; a name
+// given twice is warned of once, told per picture and counted.
+void TestRecordCamera::aRunEndsWithWhatItWrote_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("overwrite");
+    QTest::addColumn<QStringList>("existing"); // "name/" a folder, "name" a file
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("summary"); // empty: none logged
+    const QStringList none;
+    // clang-format off
+    QTest::newRow("every picture written") << "p%counter%.jpg" << true << none << 3 << 0 << "";
+    QTest::newRow("all skipped, as asked") << "p%counter%.jpg" << false << QStringList{"p1.jpg", "p2.jpg"} << 2 << 0 << "";
+    QTest::newRow("some failed") << "p%counter%.jpg" << true << QStringList{"p2.jpg/"} << 3 << 3 << "";
+    // A file where the folder should be: no folder can be made there.
+    QTest::newRow("none written") << "blocked/p%counter%.jpg" << true << QStringList{"blocked"} << 3 << 4 << "";
+    QTest::newRow("stopped before the first") << "p%counter%.jpg" << true << none << 0 << 4 << "";
+    QTest::newRow("a name given again") << "live.jpg" << true << none << 3 << 0
+        << "Run ended: 3 written, 0 failed, 2 replaced";
+    // clang-format on
+}
+
+void TestRecordCamera::aRunEndsWithWhatItWrote()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, overwrite);
+    QFETCH(QStringList, existing);
+    QFETCH(int, ticks);
+    QFETCH(int, status);
+    QFETCH(QString, summary);
+    QTemporaryDir dir;
+    for (const QString &name : existing) {
+        if (name.endsWith(u'/'))
+            QVERIFY(QDir(dir.path()).mkdir(name));
+        else
+            QVERIFY(QFile(dir.filePath(name)).open(QIODevice::WriteOnly));
+    }
+    RecordPlan plan;
+    Recipe recipe;
+    recipe.pattern = dir.filePath(pattern);
+    recipe.overwrite = overwrite;
+    plan.jobs << RecordJob{QStringLiteral("gate"), recipe};
+    QStringList lines;
+    RecordSession session(
+        plan, [] { return new FakeBrowser; }, [&](const QString &line, bool) { lines << line; });
+    session.start();
+    RecordCamera *camera = session.cameras().constFirst();
+    emit camera->browser()->NavigateComplete2(QString());
+    for (int i = 0; i < ticks; ++i)
+        camera->PictureTimerTimer();
+    session.stop();
+    QCOMPARE(session.exitStatus(), status);
+
+    const QStringList warnings = lines.filter(QStringLiteral(" gate warning: "));
+    QCOMPARE(warnings.size(), pattern.contains(u'%') ? 0 : 1);
+    const QStringList ended = lines.filter(QStringLiteral("Run ended: "));
+    QCOMPARE(ended.size(), summary.isEmpty() ? 0 : 1);
+    if (!summary.isEmpty())
+        QVERIFY2(ended[0].contains(QStringLiteral(" gate ") + summary + QStringLiteral(" (")),
+                 qPrintable(ended[0]));
+    if (!pattern.contains(u'%')) {
+        const QString name = dir.filePath(pattern);
+        QVERIFY(lines.filter(QStringLiteral("#2 %1, replacing #1 ").arg(name)).size() == 1);
+        QVERIFY(lines.filter(QStringLiteral("#3 %1, replacing #2 ").arg(name)).size() == 1);
+    }
 }
 
 void TestRecordCamera::aRestingCameraJudgesOnlyFreshPictures()

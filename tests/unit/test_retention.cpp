@@ -30,12 +30,13 @@ constexpr qint64 kStart = 1796000000000LL; // December 2026
 // One step of a record's life in a folder.
 struct Step {
     enum Kind {
-        Write,   // the record writes `name` (`bytes` long) on `day`
-        Foreign, // someone else puts a file there
-        Replace, // someone else replaces the record's `name` with a file of their own
-        Touch,   // someone else changes the record's `name` in place
-        Link,    // someone else puts a link at the record's `name`
-        Restart, // the recorder ends and starts again
+        Write,     // the record writes `name` (`bytes` long) on `day`
+        Foreign,   // someone else puts a file there
+        Replace,   // someone else replaces the record's `name` with a file of their own
+        Touch,     // someone else changes the record's `name` in place
+        Link,      // someone else puts a link at the record's `name`
+        Restart,   // the recorder ends and starts again
+        Temporary, // a writer's temporary file `name` is reported as written
     };
     Kind kind;
     QString name;
@@ -156,6 +157,11 @@ void TestRetention::removesOnlyItsOwn_data()
                        {S::Write, "b.jpg", 1, 3000},
                        {S::Restart, {}}}
         << limits({}, 5000, {}) << 1 << QStringList{"b.jpg"};
+    // A writer's temporary file is neither counted nor removed.
+    const QString temporary = QStringLiteral(".framelog\x7f") + QStringLiteral("writing.tmp");
+    QTest::newRow("a temporary file reported as a picture")
+        << QList<Step>{{S::Temporary, temporary, 0}, {S::Write, "a.jpg", 1}, {S::Write, "b.jpg", 2}}
+        << limits({}, {}, 2) << 2 << QStringList{temporary, "a.jpg", "b.jpg"};
     QTest::newRow("restart, then someone else's file")
         << QList<Step>{{S::Write, "a.jpg", 0},
                        {S::Restart, {}},
@@ -205,6 +211,11 @@ void TestRetention::removesOnlyItsOwn()
             writeBytes(dir.filePath(QStringLiteral("target")), 10);
             QVERIFY(QFile::remove(path));
             QVERIFY(QFile::link(QStringLiteral("target"), path));
+            break;
+        case Step::Temporary:
+            writeBytes(path, step.bytes);
+            retention->add(path, kStart + step.day * kDay, *stampOf(path));
+            retention->enforce(kStart + step.day * kDay);
             break;
         case Step::Restart:
             retention.reset();
