@@ -53,6 +53,7 @@ public:
     }
     bool Offline() const override { return m_offline; }
     QWidget *widget() override { return page; }
+    QString ErrorText() const override { return errorText; }
 
     // Calls of one kind, e.g. count("Refresh").
     int count(const QString &call) const { return int(calls.count(call)); }
@@ -61,6 +62,7 @@ public:
     bool busy = false;
     mutable int busyReads = 0;
     QString locationName;
+    QString errorText;
     FakePage *page = nullptr;
 
 private:
