@@ -1,11 +1,14 @@
 #include "settings/recipe.h"
 
+#include "core/browser_profile.h"
+#include "core/secrets.h"
 #include "settings/interval_units.h"
 #include "ui/spin_edit_model.h"
 
 #include <QFile>
 #include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -148,6 +151,33 @@ Recipe::OnStall parseOnStall(const QString &text)
     fail(recipe_key::onStall, quoted(text) + QStringLiteral(" is not log or reload"));
 }
 
+QString parseProfile(const QString &text)
+{
+    const QString name = text.trimmed();
+    if (name.compare(kNoProfile, Qt::CaseInsensitive) == 0)
+        return kNoProfile;
+    if (const QString problem = profileNameProblem(name); !problem.isEmpty())
+        fail(recipe_key::profile, problem);
+    return name;
+}
+
+QStringList parseFingerprints(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    QStringList fingerprints;
+    for (const QString &word : text.split(separators, Qt::SkipEmptyParts)) {
+        const auto sha256 = parseFingerprint(word);
+        if (!sha256)
+            fail(recipe_key::trustCertificate,
+                 quoted(word) + QStringLiteral(" is not a SHA-256 fingerprint (64 hex digits, "
+                                               "in pairs with ':' or not)"));
+        fingerprints << fingerprintText(*sha256);
+    }
+    if (fingerprints.isEmpty())
+        fail(recipe_key::trustCertificate, QStringLiteral("no fingerprint given"));
+    return fingerprints;
+}
+
 // One "key = value" line of a recipe file, as QSettings will read it.
 struct KeyLine {
     int line = 0;
@@ -197,11 +227,12 @@ QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
 const QStringList &recipeKeys()
 {
     static const QStringList keys = {
-        recipe_key::url,         recipe_key::pattern,     recipe_key::every,
-        recipe_key::reloadEvery, recipe_key::reload,      recipe_key::overwrite,
-        recipe_key::area,        recipe_key::size,        recipe_key::popups,
-        recipe_key::offline,     recipe_key::waitForLoad, recipe_key::skipUnchanged,
-        recipe_key::stallAfter,  recipe_key::onStall,
+        recipe_key::url,         recipe_key::pattern,      recipe_key::every,
+        recipe_key::reloadEvery, recipe_key::reload,       recipe_key::overwrite,
+        recipe_key::area,        recipe_key::size,         recipe_key::popups,
+        recipe_key::offline,     recipe_key::waitForLoad,  recipe_key::skipUnchanged,
+        recipe_key::stallAfter,  recipe_key::onStall,      recipe_key::profile,
+        recipe_key::user,        recipe_key::passwordFile, recipe_key::trustCertificate,
     };
     return keys;
 }
@@ -295,6 +326,14 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.stallAfterMs = parseDuration(key, text, kMinStallAfterMs, kMaxStallAfterMs);
     } else if (key == onStall) {
         recipe.onStall = parseOnStall(text);
+    } else if (key == profile) {
+        recipe.profile = parseProfile(text);
+    } else if (key == user) {
+        recipe.user = text.trimmed();
+    } else if (key == passwordFile) {
+        recipe.passwordFile = text.trimmed();
+    } else if (key == trustCertificate) {
+        recipe.trustCertificates = parseFingerprints(text);
     } else {
         throw ERecipe(QStringLiteral("unknown key ") + quoted(key));
     }
@@ -335,7 +374,9 @@ void writeRecipe(const Recipe &recipe, const QString &path)
     QSettings settings(path, QSettings::IniFormat);
     settings.clear();
     using namespace recipe_key;
-    settings.setValue(url, recipe.url);
+    // A password in the address is never written: it belongs in a
+    // password-file.
+    settings.setValue(url, withoutPassword(recipe.url));
     settings.setValue(pattern, recipe.pattern);
     settings.setValue(every, intervalText(recipe.everyMs));
     settings.setValue(reloadEvery, intervalText(recipe.reloadEveryMs));
@@ -356,6 +397,14 @@ void writeRecipe(const Recipe &recipe, const QString &path)
         settings.setValue(onStall, *recipe.onStall == Recipe::OnStall::Reload
                                        ? QStringLiteral("reload")
                                        : QStringLiteral("log"));
+    if (recipe.profile)
+        settings.setValue(profile, *recipe.profile);
+    if (!recipe.user.isEmpty())
+        settings.setValue(user, recipe.user);
+    if (!recipe.passwordFile.isEmpty())
+        settings.setValue(passwordFile, recipe.passwordFile);
+    if (!recipe.trustCertificates.isEmpty())
+        settings.setValue(trustCertificate, recipe.trustCertificates.join(QLatin1Char(' ')));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         throw ERecipe(path + QStringLiteral(": cannot write the recipe"));

@@ -51,6 +51,18 @@ struct Recipe {
     std::optional<qint64> stallAfterMs;
     std::optional<OnStall> onStall;
 
+    // Real cameras; each unset unless given, and written only when set.
+    // The browser profile: a name, or "none" for one that keeps nothing.
+    // Unset, the window uses "default" and the recorder "none".
+    std::optional<QString> profile;
+    // The login the recorder answers with: the user name, and the path of
+    // a file holding the password (never the password itself).
+    QString user;
+    QString passwordFile;
+    // SHA-256 fingerprints of certificates to accept although the browser
+    // does not trust them, as fingerprintText writes them.
+    QStringList trustCertificates;
+
     friend bool operator==(const Recipe &, const Recipe &) = default;
 };
 
@@ -69,6 +81,10 @@ inline const QString waitForLoad = QStringLiteral("wait-for-load");
 inline const QString skipUnchanged = QStringLiteral("skip-unchanged");
 inline const QString stallAfter = QStringLiteral("stall-after");
 inline const QString onStall = QStringLiteral("on-stall");
+inline const QString profile = QStringLiteral("profile");
+inline const QString user = QStringLiteral("user");
+inline const QString passwordFile = QStringLiteral("password-file");
+inline const QString trustCertificate = QStringLiteral("trust-certificate");
 } // namespace recipe_key
 
 // Every key a recipe may hold, in the order they are documented.
@@ -80,7 +96,9 @@ const QStringList &recipeKeys();
 // for `reload-every`; `wait-for-load` and `stall-after` take the same
 // syntax with seconds. `skip-unchanged` is a fraction ("0.05") or a
 // percentage ("5%") below 1; `on-stall` is log or reload. "off" unsets
-// `wait-for-load`, `skip-unchanged` and `stall-after`. Throws ERecipe
+// `wait-for-load`, `skip-unchanged` and `stall-after`. `profile` is a
+// profile name or none; `trust-certificate` is one or more SHA-256
+// fingerprints separated by commas or spaces. Throws ERecipe
 // "<key>: <what is wrong>" for an unknown key or a text that does not read
 // as the key's kind or lies outside its range.
 void setRecipeValue(Recipe &recipe, const QString &key, const QString &text);
