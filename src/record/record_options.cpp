@@ -1,5 +1,8 @@
 #include "record/record_options.h"
 
+#include "core/browser_profile.h"
+#include "settings/credentials.h"
+
 #include <QCommandLineParser>
 #include <QFileInfo>
 #include <QHash>
@@ -22,6 +25,9 @@ const QHash<QString, QString> &valueOptions()
         {QStringLiteral("skip-unchanged"), recipe_key::skipUnchanged},
         {QStringLiteral("stall-after"), recipe_key::stallAfter},
         {QStringLiteral("on-stall"), recipe_key::onStall},
+        {QStringLiteral("profile"), recipe_key::profile},
+        {QStringLiteral("user"), recipe_key::user},
+        {QStringLiteral("password-file"), recipe_key::passwordFile},
     };
     return options;
 }
@@ -57,6 +63,15 @@ QString applyOptions(const QCommandLineParser &parser, Recipe &recipe)
                 recipe.popups = true;
             } else if (option == u"offline") {
                 recipe.offline = true;
+            } else if (option == u"private") {
+                recipe.profile = kNoProfile;
+            } else if (option == u"trust-certificate") {
+                // Each one adds to those the recipe trusts.
+                Recipe more;
+                setRecipeValue(more, recipe_key::trustCertificate, value());
+                for (const QString &fingerprint : std::as_const(more.trustCertificates))
+                    if (!recipe.trustCertificates.contains(fingerprint))
+                        recipe.trustCertificates << fingerprint;
             }
         } catch (const ERecipe &e) {
             // A file's errors name the file; an option's name the option.
@@ -163,6 +178,21 @@ void addRecordOptions(QCommandLineParser &parser)
          QStringLiteral("What a stall does: log (the default) or reload the page, at most once "
                         "per stall period."),
          QStringLiteral("log|reload")},
+        {QStringLiteral("profile"),
+         QStringLiteral("Keep cookies, storage and cache in this browser profile, shared with "
+                        "the window's --profile (default: none, nothing kept)."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("private"), QStringLiteral("Use no profile: keep nothing (the default).")},
+        {QStringLiteral("user"), QStringLiteral("The user name to log in with."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("password-file"),
+         QStringLiteral("A file only you may read, holding the password on its first line; a "
+                        "relative name is looked up in $CREDENTIALS_DIRECTORY first."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("trust-certificate"),
+         QStringLiteral("Accept the certificate with this SHA-256 fingerprint although the "
+                        "browser does not trust it (may be given more than once)."),
+         QStringLiteral("FINGERPRINT")},
         {QStringLiteral("count"),
          QStringLiteral("Stop after N pictures of each recipe (skipped ones do not count)."),
          QStringLiteral("N")},
@@ -223,9 +253,14 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
         throw ERecipe(QStringLiteral("--print-recipe writes one recipe, and %1 recipe files are "
                                      "given")
                           .arg(plan.jobs.size()));
-    for (const RecordJob &job : std::as_const(plan.jobs)) {
+    for (RecordJob &job : plan.jobs) {
         try {
             checkRecorderLimits(job.recipe);
+            if (job.recipe.user.isEmpty() != job.recipe.passwordFile.isEmpty())
+                throw ERecipe(QStringLiteral("user and password-file go together"));
+            if (!job.recipe.passwordFile.isEmpty() && !plan.printRecipe)
+                job.password = readPasswordFile(job.recipe.passwordFile,
+                                                qEnvironmentVariable("CREDENTIALS_DIRECTORY"));
         } catch (const ERecipe &e) {
             throw ERecipe(job.name == u"-" ? e.message()
                                            : job.name + QStringLiteral(": ") + e.message());

@@ -3,6 +3,8 @@
 #include "browse/browser_control.h"
 #include "browse/load_wait.h"
 #include "capture/page_capture.h"
+#include "core/length_text.h"
+#include "core/secrets.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -17,12 +19,18 @@ namespace framelog {
 
 namespace {
 
-// A page that fails to load is tried again no more often than this.
-constexpr qint64 kRetryAtMostEveryMs = 60 * 1000;
 // A page that never ends loading is recorded as it stands after this.
 constexpr int kFirstPictureAtLatestMs = 60 * 1000;
 
 // What a recipe asks of the frame watch.
+// The longest wait between tries of a page that is down: 5 min, or the
+// reload interval when that is shorter and reloads are on.
+qint64 retryCapMs(const Recipe &recipe)
+{
+    return recipe.reload ? std::min(recipe.reloadEveryMs, PageOutage::kLongestRetryMs)
+                         : PageOutage::kLongestRetryMs;
+}
+
 FrameWatchOptions watchOptions(const Recipe &recipe)
 {
     FrameWatchOptions options;
@@ -38,8 +46,9 @@ FrameWatchOptions watchOptions(const Recipe &recipe)
 
 RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog log, QObject *parent)
     : QObject(parent), m_job(std::move(job)), m_browser(browser), m_log(std::move(log)),
-      m_session(captureFrontEnd())
+      m_outage(retryCapMs(m_job.recipe)), m_session(captureFrontEnd())
 {
+    m_clock.start();
     m_session.logName = m_job.name;
     m_session.log = [this](const TickResult &result, const QString &line) {
         m_log(line, result.fate == TickResult::Fate::Failed);
@@ -60,6 +69,11 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
             &RecordCamera::WebBrowserNavigateError);
     connect(m_browser, &TBrowserControl::NavigateComplete2, this,
             &RecordCamera::WebBrowserNavigateComplete2);
+    connect(m_browser, &TBrowserControl::PageDrawn, this, &RecordCamera::WebBrowserPageDrawn);
+    connect(m_browser, &TBrowserControl::AuthenticationRequired, this,
+            &RecordCamera::WebBrowserAuthenticationRequired);
+    connect(m_browser, &TBrowserControl::CertificateError, this,
+            &RecordCamera::WebBrowserCertificateError);
 
     // The browser area is a window of its own, of the recipe's size: on the
     // offscreen platform nothing is seen, and the page draws as on a screen.
@@ -115,8 +129,19 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (first && m_watch)
-        logLine(m_watch->summary(m_session.failures()), false);
+    if (!first)
+        return;
+    const QString outage = m_outage.summaryText(m_clock.elapsed());
+    if (m_watch)
+        logLine(m_watch->summary(m_session.failures()) +
+                    (outage.isEmpty() ? QString() : QStringLiteral(", ") + outage),
+                false);
+    else if (!outage.isEmpty())
+        logLine(QStringLiteral("Run ended: %1 taken, %2 failed, %3")
+                    .arg(m_session.run().counter())
+                    .arg(m_session.failures().count())
+                    .arg(outage),
+                false);
 }
 
 void RecordCamera::logLine(const QString &what, bool keptWhenQuiet)
@@ -172,14 +197,27 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
 
 void RecordCamera::PictureTimerTimer()
 {
+    if (missedWhileDown())
+        return;
     // A tick that falls into a load waits for its page (`ready`).
     if (m_loadWait && !m_loadWait->mayCapture())
         return;
     takePicture();
 }
 
+bool RecordCamera::missedWhileDown()
+{
+    if (!m_outage.down())
+        return false;
+    m_outage.missTick();
+    return true;
+}
+
 void RecordCamera::takePicture()
 {
+    // No picture of an error page, nor of the page before it.
+    if (missedWhileDown())
+        return;
     const qint32 before = m_session.run().counter();
     m_session.tick();
     if (m_session.run().counter() != before) // else skipped: unchanged
@@ -207,8 +245,16 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
     m_loadFailed = true;
     QMetaObject::invokeMethod(
         this, [this] { m_loadFailed = false; }, Qt::QueuedConnection);
-    const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
-    logLine(QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
+    const qint64 retry = m_outage.failed(m_clock.elapsed());
+    QStringList why;
+    if (const QString text = m_browser->ErrorText(); !text.isEmpty())
+        why << text;
+    if (!m_failureNote.isEmpty())
+        why << std::exchange(m_failureNote, QString());
+    if (why.isEmpty())
+        why << QStringLiteral("no reason given");
+    logLine(QStringLiteral("page failed to load: %1 (%2); next try in %3")
+                .arg(url, why.join(QStringLiteral("; ")), lengthText(retry)),
             true);
     m_pageFailing = true;
     PageTimer->setInterval(quint32(retry));
@@ -219,11 +265,58 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
 void RecordCamera::WebBrowserNavigateComplete2(const QString &)
 {
     if (!std::exchange(m_loadFailed, false) && m_pageFailing) {
+        // Up again; pictures wait until the page is drawn (PageDrawn).
         m_pageFailing = false;
+        m_failureNote.clear();
         PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));
         PageTimer->setEnabled(!m_stopped && m_job.recipe.reload);
     }
     startPictures();
+}
+
+void RecordCamera::WebBrowserPageDrawn()
+{
+    // The page of a good load is on screen: the record goes on. (A failed
+    // load's error page is drawn too, and changes nothing.)
+    if (m_pageFailing)
+        return;
+    const qint64 missed = m_outage.missedNow();
+    if (const auto down = m_outage.loaded(m_clock.elapsed()))
+        logLine(QStringLiteral("page loaded again after %1 down, %2 missed")
+                    .arg(lengthText(*down))
+                    .arg(missed),
+                true);
+}
+
+void RecordCamera::WebBrowserAuthenticationRequired(AuthChallenge &challenge)
+{
+    // Never the user name or password in a line: only who asked.
+    const QString who =
+        challenge.realm.isEmpty()
+            ? challenge.host
+            : QStringLiteral("%1 (realm \"%2\")").arg(challenge.host, challenge.realm);
+    if (challenge.proxy) {
+        m_failureNote = QStringLiteral("the proxy %1 asks for a login").arg(who);
+    } else if (m_job.recipe.user.isEmpty()) {
+        m_failureNote =
+            QStringLiteral("%1 asks for a login; the recipe has no user and password-file")
+                .arg(who);
+    } else if (challenge.refused > 0) {
+        // Once per challenge: the answer was refused, asking again would loop.
+        m_failureNote =
+            QStringLiteral("the login to %1 was refused: wrong user or password").arg(who);
+    } else {
+        challenge.answered = true;
+        challenge.user = m_job.recipe.user;
+        challenge.password = m_job.password;
+    }
+}
+
+void RecordCamera::WebBrowserCertificateError(const CertificateFacts &facts, bool &accept)
+{
+    accept = m_job.recipe.trustCertificates.contains(fingerprintText(facts.sha256));
+    if (!accept)
+        m_failureNote = QStringLiteral("not among the recipe's trust-certificate");
 }
 
 RecordSession::RecordSession(RecordPlan plan, BrowserFactory browsers, RecordLog log,
@@ -238,7 +331,7 @@ RecordSession::~RecordSession() = default;
 void RecordSession::start()
 {
     for (const RecordJob &job : std::as_const(m_plan.jobs)) {
-        auto *camera = new RecordCamera(job, m_browsers(), m_log, this);
+        auto *camera = new RecordCamera(job, m_browsers(job), m_log, this);
         connect(camera, &RecordCamera::pictureTaken, this,
                 [this, camera] { cameraTookPicture(camera); });
         m_cameras << camera;

@@ -2,9 +2,11 @@
 
 #include "capture/capture_session.h"
 #include "capture/run_watch.h"
+#include "record/page_outage.h"
 #include "record/record_options.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -19,6 +21,8 @@ namespace framelog {
 class LoadWait;
 class TBrowserControl;
 class TTimer;
+struct AuthChallenge;
+struct CertificateFacts;
 
 // Where the recorder's lines go: one per picture or failure; `failure`
 // tells the lines that --quiet keeps.
@@ -29,9 +33,19 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // load has ended (or after a minute, if it never ends). A failed picture is
 // logged and the next tick tries again. Pictures are encoded and written on
 // the capture session's writer thread, logged in tick order (capture
-// session's runLogLine). A page that fails to load, or whose
-// renderer ends, is asked for again at the reload interval, and at most once
-// a minute, reload on or off.
+// session's runLogLine).
+//
+// A camera that is down: while the page has failed to load (no connection,
+// a refused certificate or login, an HTTP status of 400 or more, a renderer
+// that ended) no picture is taken; each try logs one line with the reason,
+// the ticks meanwhile are counted as missed, and the page is asked for
+// again after a delay growing from 5 s (PageOutage). Once the first good
+// load is drawn, the record goes on and logs how long the page was down.
+//
+// Logins are answered with the job's user and password, once per
+// challenge: asked again, the answer was refused, and the load fails with
+// that reason. A certificate the browser does not trust is accepted only
+// when the recipe trusts its fingerprint.
 //
 // With the recipe's wait-for-load, skip-unchanged or stall-after, the run
 // has a RunWatch (unchanged pictures are skipped and take no number, stalls
@@ -66,6 +80,11 @@ public:
     void PageTimerTimer();
     void WebBrowserNavigateComplete2(const QString &url);
     void WebBrowserNavigateError(const QString &url);
+    void WebBrowserPageDrawn();
+    void WebBrowserAuthenticationRequired(AuthChallenge &challenge);
+    void WebBrowserCertificateError(const CertificateFacts &facts, bool &accept);
+
+    const PageOutage &outage() const { return m_outage; }
 
 signals:
     void pictureTaken();
@@ -76,6 +95,8 @@ private:
     void startPictures();
     // One tick that may capture now.
     void takePicture();
+    // A tick while the page is down: counted, nothing taken.
+    bool missedWhileDown();
     void logLine(const QString &what, bool keptWhenQuiet);
     // How the capture session takes and names this recipe's pictures.
     CaptureSession::FrontEnd captureFrontEnd();
@@ -87,6 +108,11 @@ private:
     bool m_loadFailed = false;
     bool m_pageFailing = false;
     bool m_stopped = false;
+    PageOutage m_outage;
+    QElapsedTimer m_clock;
+    // What the questions of the load that failed said about it (a refused
+    // login, an untrusted certificate), for its log line.
+    QString m_failureNote;
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
     // Last: its writer thread ends first.
@@ -99,7 +125,8 @@ private:
 class RecordSession : public QObject {
     Q_OBJECT
 public:
-    using BrowserFactory = std::function<TBrowserControl *()>;
+    // Makes the browser of one job (on the job's profile).
+    using BrowserFactory = std::function<TBrowserControl *(const RecordJob &job)>;
 
     RecordSession(RecordPlan plan, BrowserFactory browsers, RecordLog log,
                   QObject *parent = nullptr);
