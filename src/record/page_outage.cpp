@@ -1,5 +1,6 @@
 #include "record/page_outage.h"
 
+#include "capture/frame_compare.h"
 #include "core/length_text.h"
 
 #include <algorithm>
@@ -33,9 +34,20 @@ std::optional<qint64> PageOutage::loaded(qint64 nowMs)
     if (m_failures == 0)
         return std::nullopt;
     m_failures = 0;
+    m_upAt = nowMs;
     const qint64 down = std::max<qint64>(0, nowMs - m_since);
     m_downBeforeMs += down;
     return down;
+}
+
+bool PageOutage::showsDownPicture(const QImage &picture, qint64 nowMs)
+{
+    if (!settling())
+        return false;
+    if (nowMs - m_upAt <= kSettleMs && compareBlocks(picture, m_downPicture).share() <= kSameShare)
+        return true;
+    m_downPicture = QImage();
+    return false;
 }
 
 void PageOutage::missTick()

@@ -207,10 +207,17 @@ void RecordCamera::PictureTimerTimer()
 
 bool RecordCamera::missedWhileDown()
 {
-    if (!m_outage.down())
+    if (!m_outage.down() &&
+        !(m_outage.settling() && m_outage.showsDownPicture(grabWhole(), m_clock.elapsed())))
         return false;
     m_outage.missTick();
     return true;
+}
+
+QImage RecordCamera::grabWhole()
+{
+    QWidget *area = m_browser->widget();
+    return area ? grabPage(area, QRect(QPoint(0, 0), area->size())) : QImage();
 }
 
 void RecordCamera::takePicture()
@@ -232,9 +239,12 @@ void RecordCamera::PageTimerTimer()
 void RecordCamera::reload()
 {
     // A page that never loaded is asked for again; a loaded one reloads.
-    if (m_pageFailing)
+    if (m_pageFailing) {
+        // What is on screen while down, so that no picture of it is taken
+        // once the page is back.
+        m_outage.setDownPicture(grabWhole());
         load();
-    else
+    } else
         m_browser->Refresh();
 }
 

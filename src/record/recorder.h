@@ -97,6 +97,8 @@ private:
     void takePicture();
     // A tick while the page is down: counted, nothing taken.
     bool missedWhileDown();
+    // The whole browser area as it shows now.
+    QImage grabWhole();
     void logLine(const QString &what, bool keptWhenQuiet);
     // How the capture session takes and names this recipe's pictures.
     CaptureSession::FrontEnd captureFrontEnd();

@@ -73,6 +73,8 @@ private slots:
     void retriesBackOff_data();
     void retriesBackOff();
     void outagesAreCounted();
+    void theOldPageIsNoPicture_data();
+    void theOldPageIsNoPicture();
     void profileNames_data();
     void profileNames();
     void aProfileHasOneProcess();
@@ -202,6 +204,42 @@ void TestCameraRules::outagesAreCounted()
     outage.missTick();
     QCOMPARE(outage.summaryText(165000),
              QStringLiteral("4 missed while the page was down (2 outages, 1 min 25 s)"));
+}
+
+void TestCameraRules::theOldPageIsNoPicture_data()
+{
+    QTest::addColumn<int>("changedBlocks"); // of 100 (80 x 80 pixels)
+    QTest::addColumn<qint64>("afterMs");    // since the page came back
+    QTest::addColumn<bool>("old");
+    QTest::newRow("the same") << 0 << qint64(100) << true;
+    QTest::newRow("a caret blinked") << 2 << qint64(100) << true;
+    QTest::newRow("another page") << 3 << qint64(100) << false;
+    QTest::newRow("the same, but late") << 0 << PageOutage::kSettleMs + 1 << false;
+}
+
+void TestCameraRules::theOldPageIsNoPicture()
+{
+    QFETCH(int, changedBlocks);
+    QFETCH(qint64, afterMs);
+    QFETCH(bool, old);
+    QImage down(80, 80, QImage::Format_RGB32);
+    down.fill(Qt::white);
+    QImage now = down;
+    for (int i = 0; i < changedBlocks; ++i)
+        now.setPixel(i * 8, 0, qRgb(0, 0, 0));
+
+    PageOutage outage;
+    outage.failed(0);
+    outage.setDownPicture(down);
+    QVERIFY(!outage.settling()); // still down: nothing is taken anyway
+    outage.loaded(5000);
+    QVERIFY(outage.settling());
+    QCOMPARE(outage.showsDownPicture(now, 5000 + afterMs), old);
+    // Once a picture passed, the check is over, whatever follows.
+    if (!old) {
+        QVERIFY(!outage.settling());
+        QVERIFY(!outage.showsDownPicture(down, 5000 + afterMs));
+    }
 }
 
 void TestCameraRules::profileNames_data()
