@@ -26,6 +26,37 @@ QString nameOf(const QStringList &commonNames, const QString &whole)
     return commonNames.isEmpty() ? whole : commonNames.join(QStringLiteral(", "));
 }
 
+// The reason phrases of the statuses a camera is likely to answer.
+const char *httpStatusName(int status)
+{
+    switch (status) {
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 407:
+        return "Proxy Authentication Required";
+    case 408:
+        return "Request Timeout";
+    case 429:
+        return "Too Many Requests";
+    case 500:
+        return "Internal Server Error";
+    case 502:
+        return "Bad Gateway";
+    case 503:
+        return "Service Unavailable";
+    case 504:
+        return "Gateway Timeout";
+    default:
+        return nullptr;
+    }
+}
+
 CertificateFacts factsOf(const QWebEngineCertificateError &error)
 {
     CertificateFacts facts;
@@ -117,9 +148,13 @@ void WebEngineBrowser::askCertificate(const QWebEngineCertificateError &error)
 QString WebEngineBrowser::failureText(const QWebEngineLoadingInfo &info) const
 {
     switch (info.errorDomain()) {
-    case QWebEngineLoadingInfo::HttpStatusCodeDomain:
+    case QWebEngineLoadingInfo::HttpStatusCodeDomain: {
+        // The engine's text here is advice for a browser's user ("If the
+        // problem continues..."); the status's own name says more.
+        const char *name = httpStatusName(info.errorCode());
         return QStringLiteral("HTTP %1").arg(info.errorCode()) +
-               (info.errorString().isEmpty() ? QString() : QLatin1Char(' ') + info.errorString());
+               (name ? QLatin1Char(' ') + QLatin1String(name) : QString());
+    }
     case QWebEngineLoadingInfo::CertificateErrorDomain:
         if (!m_refusedCertificate.isEmpty())
             return m_refusedCertificate;
