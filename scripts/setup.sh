@@ -19,6 +19,11 @@ PACKAGES=(
     fonts-dejavu-core
     desktop-file-utils appstream groff-base
     dpkg-dev file
+    # the recorder speaks systemd's notify protocol (READY, STATUS, watchdog)
+    libsystemd-dev
+    # what administrators' tools say of the package, the manual pages and
+    # the user unit (systemd-analyze)
+    lintian mandoc systemd
     # tests and benchmarks on an X server of their own (xprop reads what the
     # window manager sees), OpenGL through Mesa
     xvfb xauth x11-utils libgl1-mesa-dri

@@ -27,6 +27,10 @@ void setUpApplication()
     // No display name: Qt would append it to every window's title. Boxes
     // without a caption fall back to the application's name.
     QApplication::setApplicationName(kApplicationTitle);
+    // The menu entry (and its icon) the desktop ties the windows to: by
+    // this name on Wayland, by WM_CLASS's "Framelog" (its StartupWMClass)
+    // on X11.
+    QGuiApplication::setDesktopFileName(kDesktopFileName);
     QApplication::setWindowIcon(applicationIcon());
     // Closing the main window ends the program, whatever else is open
     // (the preview, a popup).
@@ -132,6 +136,7 @@ int runApplication(int argc, char *argv[])
         addWindowOptions(parser);
         if (!parser.parse(QApplication::arguments())) {
             say(parser.errorText());
+            std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
             return 2;
         }
         if (parser.positionalArguments().size() > 1) {

@@ -94,6 +94,8 @@ public:
     void failed();
 
     bool stalled() const { return m_stalled; }
+    // While stalled, the time of the stall's first picture; else null.
+    QDateTime stalledSince() const { return m_stalled ? *m_staleSince : QDateTime(); }
     // The totals so far, failed left at 0; an ongoing stall counts up to
     // `now`.
     FrameTotals totals(const QDateTime &now) const;

@@ -47,6 +47,7 @@ public:
     QString summary(const RunFailures &failures) const;
     qint64 skipped() const { return m_watch.totals(clock()).skipped; }
     bool stalled() const { return m_watch.stalled(); }
+    QDateTime stalledSince() const { return m_watch.stalledSince(); }
 
     // The time pictures are judged at; the wall clock outside tests.
     std::function<QDateTime()> clock = &QDateTime::currentDateTime;

@@ -4,7 +4,9 @@
 #include "core/process_setup.h"
 #include "core/secrets.h"
 #include "record/record_options.h"
+#include "record/record_service.h"
 #include "record/recorder.h"
+#include "record/status_query.h"
 
 #ifdef FRAMELOG_HAS_BROWSER
 #include "browse/web_engine_browser.h"
@@ -123,6 +125,9 @@ int runRecorder(int argc, char *argv[])
 {
     setUpProcess();
 #ifdef FRAMELOG_HAS_BROWSER
+    // --status needs neither a browser nor a platform.
+    if (const auto code = runStatusQuery(argc, argv))
+        return *code;
     // A recorder needs no screen; a user who names a platform gets it.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -143,6 +148,7 @@ int runRecorder(int argc, char *argv[])
     }
     if (!parser.parse(arguments)) {
         say(parser.errorText());
+        std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
         return 2;
     }
     if (parser.isSet(QStringLiteral("help"))) {
@@ -212,9 +218,15 @@ int runRecorder(int argc, char *argv[])
     });
     QObject::connect(&session, &RecordSession::finished, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // The status file and, under systemd, readiness, status and watchdog.
+    RecordService service(session, ServiceNotifier::fromEnvironment(),
+                          std::make_unique<StatusFile>(), [](const QString &line, bool) {
+                              std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+                          });
     g_showWarnings = !quiet;
     try {
         session.start();
+        service.start();
     } catch (const EProfile &e) {
         say(e.message());
         return 1;

@@ -204,6 +204,10 @@ void addRecordOptions(QCommandLineParser &parser)
         {QStringLiteral("print-recipe"),
          QStringLiteral("Write the recipe for the options given to standard output and exit.")},
         {QStringLiteral("quiet"), QStringLiteral("Log failures only.")},
+        {QStringLiteral("status"),
+         QStringLiteral("Print what each running recorder of this user is doing, one line per "
+                        "recipe, and exit.")},
+        {QStringLiteral("json"), QStringLiteral("With --status: print it as JSON.")},
     });
     parser.addPositionalArgument(
         QStringLiteral("recipes"),

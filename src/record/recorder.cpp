@@ -14,6 +14,7 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <chrono>
 
 namespace framelog {
 
@@ -22,7 +23,13 @@ namespace {
 // A page that never ends loading is recorded as it stands after this.
 constexpr int kFirstPictureAtLatestMs = 60 * 1000;
 
-// What a recipe asks of the frame watch.
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 // The longest wait between tries of a page that is down: 5 min, or the
 // reload interval when that is shorter and reloads are on.
 qint64 retryCapMs(const Recipe &recipe)
@@ -31,6 +38,7 @@ qint64 retryCapMs(const Recipe &recipe)
                          : PageOutage::kLongestRetryMs;
 }
 
+// What a recipe asks of the frame watch.
 FrameWatchOptions watchOptions(const Recipe &recipe)
 {
     FrameWatchOptions options;
@@ -52,7 +60,10 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
     m_session.logName = m_job.name;
     m_session.log = [this](const TickResult &result, const QString &line) {
         m_log(line, result.fate == TickResult::Fate::Failed);
+        m_status.count(result, QDateTime::currentDateTime());
+        emit statusChanged();
     };
+    m_status.name = m_job.name;
     m_browser->setParent(this);
     PageTimer = new TTimer(this);
     PictureTimer = new TTimer(this);
@@ -87,9 +98,14 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
         RunWatch::Hooks hooks;
         hooks.reload = [this] { reload(); };
         // A stall is trouble with the page: --quiet keeps it.
-        hooks.report = [this](const QString &text) { logLine(text, true); };
+        hooks.report = [this](const QString &text) {
+            logLine(text, true);
+            emit statusChanged(); // a stall began or ended
+        };
         hooks.skipped = [this](qint64 skipped) {
             logLine(QStringLiteral("unchanged, %1").arg(skippedText(skipped)), false);
+            ++m_status.skipped;
+            emit statusChanged();
         };
         m_watch = std::make_unique<RunWatch>(watchOptions(recipe), std::move(hooks));
         m_session.setJudge([this](const QImage &picture) { return m_watch->judge(picture); });
@@ -116,12 +132,15 @@ void RecordCamera::start()
     m_firstPictureFallback->setSingleShot(true);
     connect(m_firstPictureFallback, &QTimer::timeout, this, &RecordCamera::startPictures);
     m_firstPictureFallback->start(kFirstPictureAtLatestMs);
+    m_tickDueMs = steadyMs() + kFirstPictureAtLatestMs + m_job.recipe.everyMs;
     load();
 }
 
 void RecordCamera::stop(QDeadlineTimer deadline)
 {
     const bool first = !std::exchange(m_stopped, true);
+    m_tickDueMs.reset();
+    m_status.state = RecipeStatus::State::Stopped;
     PageTimer->setEnabled(false);
     PictureTimer->setEnabled(false);
     if (m_firstPictureFallback)
@@ -142,6 +161,20 @@ void RecordCamera::stop(QDeadlineTimer deadline)
                     .arg(m_session.failures().count())
                     .arg(outage),
                 false);
+    emit statusChanged();
+}
+
+RecipeStatus RecordCamera::status() const
+{
+    RecipeStatus status = m_status;
+    if (m_watch)
+        status.stalledSince = m_watch->stalledSince();
+    return status;
+}
+
+std::optional<qint64> RecordCamera::tickDueMs() const
+{
+    return m_tickDueMs;
 }
 
 void RecordCamera::logLine(const QString &what, bool keptWhenQuiet)
@@ -166,6 +199,9 @@ void RecordCamera::startPictures()
     PictureTimer->setInterval(quint32(m_job.recipe.everyMs));
     // The first picture comes one full interval from now.
     PictureTimer->setEnabled(true);
+    m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
+    m_status.state = RecipeStatus::State::Recording;
+    emit statusChanged();
 }
 
 CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
@@ -197,6 +233,7 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
 
 void RecordCamera::PictureTimerTimer()
 {
+    m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
     if (missedWhileDown())
         return;
     // A tick that falls into a load waits for its page (`ready`).
@@ -261,11 +298,12 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
         why << text;
     if (!m_failureNote.isEmpty())
         why << std::exchange(m_failureNote, QString());
-    if (why.isEmpty())
-        why << QStringLiteral("no reason given");
-    logLine(QStringLiteral("page failed to load: %1 (%2); next try in %3")
-                .arg(url, why.join(QStringLiteral("; ")), lengthText(retry)),
-            true);
+    const QString failure =
+        QStringLiteral("page failed to load: ") + url +
+        (why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why.join(QStringLiteral("; "))));
+    logLine(failure + QStringLiteral("; next try in ") + lengthText(retry), true);
+    m_status.pageFailed(failure, QDateTime::currentDateTime());
+    emit statusChanged();
     m_pageFailing = true;
     PageTimer->setInterval(quint32(retry));
     PageTimer->setEnabled(!m_stopped);
@@ -274,6 +312,10 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
 
 void RecordCamera::WebBrowserNavigateComplete2(const QString &)
 {
+    if (!m_loadFailed && !m_status.pageLoadedSince.isValid()) {
+        m_status.pageLoaded(QDateTime::currentDateTime());
+        emit statusChanged();
+    }
     if (!std::exchange(m_loadFailed, false) && m_pageFailing) {
         // Up again; pictures wait until the page is drawn (PageDrawn).
         m_pageFailing = false;

@@ -4,6 +4,7 @@
 #include "capture/run_watch.h"
 #include "record/page_outage.h"
 #include "record/record_options.h"
+#include "record/record_status.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -72,6 +73,11 @@ public:
     // skipped picture takes none, held ticks merge into one).
     qint64 taken() const { return m_session.run().counter(); }
     TBrowserControl *browser() const { return m_browser; }
+    // Where this recipe stands, for --status and the service manager.
+    RecipeStatus status() const;
+    // When its next picture tick is due (steady clock, ms), for the
+    // watchdog: the first one allows for the first page; none once stopped.
+    std::optional<qint64> tickDueMs() const;
 
     TTimer *PageTimer = nullptr;
     TTimer *PictureTimer = nullptr;
@@ -88,6 +94,8 @@ public:
 
 signals:
     void pictureTaken();
+    // status() changed.
+    void statusChanged();
 
 private:
     void load();
@@ -117,6 +125,8 @@ private:
     QString m_failureNote;
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
+    RecipeStatus m_status;
+    std::optional<qint64> m_tickDueMs;
     // Last: its writer thread ends first.
     CaptureSession m_session;
 };

@@ -12,10 +12,13 @@ endif()
 set(expected
     share/applications/example.framelog.Framelog.desktop
     share/icons/hicolor/scalable/apps/example.framelog.Framelog.svg
+    share/icons/hicolor/16x16/apps/example.framelog.Framelog.svg
     share/metainfo/example.framelog.Framelog.metainfo.xml
     lib/systemd/user/framelog-record@.service
-    share/man/man1/framelog.1
-    share/man/man1/framelog-record.1)
+    share/man/man1/framelog.1.gz
+    share/man/man1/framelog-record.1.gz
+    share/doc/framelog/copyright
+    share/doc/framelog/changelog.gz)
 if(WITH_PROGRAMS)
     list(APPEND expected bin/framelog bin/framelog-record)
 endif()
@@ -27,18 +30,26 @@ endforeach()
 
 # The unit records the instance's recipe with the installed recorder.
 file(READ ${prefix}/lib/systemd/user/framelog-record@.service unit)
-string(FIND "${unit}" "\nExecStart=${prefix}/bin/framelog-record --recipe %h/.config/framelog/%i.ini\n"
+string(FIND "${unit}" "\nExecStart=${prefix}/bin/framelog-record --recipe %E/framelog/%i.ini\n"
     at)
 if(at LESS 0)
-    message(FATAL_ERROR "the unit does not start the recorder on ~/.config/framelog/%i.ini")
+    message(FATAL_ERROR "the unit does not start the recorder on $XDG_CONFIG_HOME/framelog/%i.ini")
 endif()
 
 # The manual pages format without a warning.
 foreach(page framelog framelog-record)
-    execute_process(COMMAND groff -man -Tutf8 -ww -z ${prefix}/share/man/man1/${page}.1
+    execute_process(COMMAND gzip -dc ${prefix}/share/man/man1/${page}.1.gz
+        COMMAND groff -man -Tutf8 -ww -z
         RESULT_VARIABLE result ERROR_VARIABLE warnings)
     if(NOT result EQUAL 0 OR NOT warnings STREQUAL "")
         message(FATAL_ERROR "${page}.1: ${warnings}")
     endif()
 endforeach()
+
+# The changelog is the package's: its newest entry is this version.
+execute_process(COMMAND gzip -dc ${prefix}/share/doc/framelog/changelog.gz
+    OUTPUT_VARIABLE changelog)
+if(NOT changelog MATCHES "^framelog \\(${VERSION}\\) ")
+    message(FATAL_ERROR "data/debian/changelog does not begin with version ${VERSION}")
+endif()
 file(REMOVE_RECURSE ${prefix})
