@@ -108,9 +108,7 @@ void TestCameraRules::fingerprints_data()
     QTest::newRow("with a prefix") << QStringLiteral("SHA256:") + kShaText << true;
     QTest::newRow("spaces") << QString(kShaText).replace(u':', u' ') << true;
     QTest::newRow("one pair short") << kShaText.left(kShaText.size() - 3) << false;
-    QTest::newRow("one digit long") << kShaText + QStringLiteral("0") << false;
     QTest::newRow("not hex") << QString(kShaText).replace(u'A', u'G') << false;
-    QTest::newRow("SHA-1 length") << QString(kShaText).left(59) << false;
     QTest::newRow("empty") << QString() << false;
 }
 
@@ -252,10 +250,8 @@ void TestCameraRules::profileNames_data()
     QTest::newRow("65 characters") << QString(65, u'a') << false;
     QTest::newRow("empty") << "" << false;
     QTest::newRow("a folder up") << ".." << false;
-    QTest::newRow("hidden") << ".gate" << false;
     QTest::newRow("an option") << "-gate" << false;
     QTest::newRow("a path") << "a/b" << false;
-    QTest::newRow("a space") << "my gate" << false;
     QTest::newRow("not ASCII") << QStringLiteral("t\u00f6r") << false;
 }
 
