@@ -16,6 +16,8 @@ PACKAGES=(
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev libgl-dev qt6-qpa-plugins
     pkg-config libxcb1-dev
     libjpeg62-turbo-dev
+    # framelog-timelapse, and ffmpeg/ffprobe for its tests and benchmark
+    libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
     fonts-dejavu-core
     desktop-file-utils appstream groff-base
     dpkg-dev file

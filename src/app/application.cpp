@@ -1,6 +1,7 @@
 #include "app/application.h"
 
 #include "app/main_form.h"
+#include "capture/file_name_pattern.h"
 #include "capture/preview_form.h"
 #include "core/browser_profile.h"
 #include "core/process_setup.h"
@@ -50,8 +51,20 @@ void say(const QString &line)
 
 void addWindowOptions(QCommandLineParser &parser)
 {
+    // The placeholders, in lines that fit a terminal.
+    QString placeholderLines = QStringLiteral("File name placeholders:");
+    qsizetype lineStart = 0;
+    for (const Placeholder &p : placeholders()) {
+        const QString token = QLatin1Char(' ') + p.token.toString();
+        if (placeholderLines.size() - lineStart + token.size() > 78) {
+            placeholderLines += QStringLiteral("\n  ");
+            lineStart = placeholderLines.size();
+        }
+        placeholderLines += token;
+    }
     parser.setApplicationDescription(
-        QStringLiteral("Framelog: a web browser and a timed picture taker in one window."));
+        QStringLiteral("Framelog: a web browser and a timed picture taker in one window.\n\n") +
+        placeholderLines);
     parser.addHelpOption();
     parser.addVersionOption();
     parser.addOption({QStringLiteral("recipe"),

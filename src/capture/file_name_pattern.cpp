@@ -4,12 +4,22 @@
 #include <QTextBoundaryFinder>
 
 #include <array>
+#include <optional>
 
 namespace framelog {
 
 namespace {
 
-const std::array<Placeholder, 6> kPlaceholders = {{
+// The counter zero-padded to `width` digits, a sign before them.
+QString paddedCounter(const PatternInputs &in)
+{
+    const qint64 value = in.counter;
+    const QString digits =
+        QStringLiteral("%1").arg(value < 0 ? -value : value, in.width, 10, QLatin1Char('0'));
+    return value < 0 ? QLatin1Char('-') + digits : digits;
+}
+
+const std::array<Placeholder, 10> kPlaceholders = {{
     {u"%counter%", u"%counter%", u"Image no.",
      [](const PatternInputs &in) { return QString::number(in.counter); }},
     {u"%title%", u"%title%", u"Page title", [](const PatternInputs &in) { return in.title(); },
@@ -22,6 +32,20 @@ const std::array<Placeholder, 6> kPlaceholders = {{
      [](const PatternInputs &in) { return in.formats.longDate(in.clock().date()); }},
     {u"%shortdate%", u"%shortdate%", u"Date (mm.dd)",
      [](const PatternInputs &in) { return in.formats.shortDate(in.clock().date()); }},
+    // Names that sort as text sorts, in every locale, without a colon.
+    {u"%isodatetime%", u"", u"Date and time (yyyy-mm-ddThh-mm-ss)",
+     [](const PatternInputs &in) {
+         return in.clock().toString(QStringLiteral("yyyy-MM-dd'T'HH-mm-ss"));
+     },
+     false, true},
+    {u"%isodate%", u"", u"Date (yyyy-mm-dd)",
+     [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("yyyy-MM-dd")); },
+     false, true},
+    {u"%isotime%", u"", u"Time (hh-mm-ss)",
+     [](const PatternInputs &in) { return in.clock().toString(QStringLiteral("HH-mm-ss")); }, false,
+     true},
+    {u"%counter:N%", u"", u"Image no., N digits with leading zeros", &paddedCounter, false, true,
+     true},
 }};
 
 // Replaces every occurrence, scanning on after the inserted text so that
@@ -34,6 +58,35 @@ void replaceAll(QString &text, QStringView placeholder, const QString &replaceme
         if (at < 0)
             return;
         text.replace(at, placeholder.size(), replacement);
+        from = at + replacement.size();
+    }
+}
+
+// Replaces every "%counter:N%" form of `p`'s token (N: 1 or 2 digits from
+// 1), each with its own width.
+void replaceWithWidths(QString &text, const Placeholder &p, PatternInputs inputs)
+{
+    const QStringView token = p.token;
+    const qsizetype n = token.indexOf(u'N');
+    const QStringView head = token.left(n);
+    const QStringView tail = token.mid(n + 1);
+    qsizetype from = 0;
+    while (true) {
+        const qsizetype at = text.indexOf(head, from, Qt::CaseInsensitive);
+        if (at < 0)
+            return;
+        qsizetype end = at + head.size();
+        while (end < text.size() && end - at - head.size() < 2 && text.at(end).isDigit() &&
+               text.at(end).unicode() < 128)
+            ++end;
+        const int width = QStringView(text).mid(at + head.size(), end - at - head.size()).toInt();
+        if (width < 1 || !QStringView(text).mid(end).startsWith(tail, Qt::CaseInsensitive)) {
+            from = at + 1;
+            continue;
+        }
+        inputs.width = width;
+        const QString replacement = p.expand(inputs);
+        text.replace(at, end + tail.size() - at, replacement);
         from = at + replacement.size();
     }
 }
@@ -138,16 +191,20 @@ std::span<const Placeholder> placeholders()
 QString placeholderTokenLegend()
 {
     QString text = QStringLiteral("Replace patterns:");
-    for (const Placeholder &p : kPlaceholders)
-        text += QStringLiteral("\n    ") + p.legendToken.toString();
+    for (const Placeholder &p : kPlaceholders) {
+        if (!p.legendToken.isEmpty())
+            text += QStringLiteral("\n    ") + p.legendToken.toString();
+    }
     return text;
 }
 
 QString placeholderMeaningLegend()
 {
     QString text;
-    for (const Placeholder &p : kPlaceholders)
-        text += QStringLiteral("\n- ") + p.legend.toString();
+    for (const Placeholder &p : kPlaceholders) {
+        if (!p.legendToken.isEmpty())
+            text += QStringLiteral("\n- ") + p.legend.toString();
+    }
     return text;
 }
 
@@ -156,8 +213,38 @@ QString expandFileNamePattern(const QString &pattern, const PatternInputs &input
 {
     PathParts parts = splitAtLastDelimiter(pattern, delimiters);
     QString name = parts.name;
+    // The sortable placeholders read the clock once between them, and only
+    // when the pattern holds one.
+    std::optional<QDateTime> sortableNow;
+    PatternInputs sortable = inputs;
+    sortable.clock = [&] {
+        if (!sortableNow)
+            sortableNow = inputs.clock();
+        return *sortableNow;
+    };
+    const auto expandSortable = [&](QString &text, const Placeholder &p, bool clean) {
+        if (p.takesWidth) {
+            replaceWithWidths(text, p, sortable);
+            return;
+        }
+        if (!text.contains(p.token, Qt::CaseInsensitive))
+            return;
+        QString value = p.expand(sortable);
+        // In a folder, a placeholder's text makes no folder of its own.
+        for (QChar &c : value) {
+            if (clean && (isUnsafe(c) || delimiters.contains(c)))
+                c = u'-';
+        }
+        replaceAll(text, p.token, value);
+    };
     for (const Placeholder &p : kPlaceholders) {
-        if (!p.fromPage)
+        if (p.sortable)
+            expandSortable(parts.folder, p, true);
+    }
+    for (const Placeholder &p : kPlaceholders) {
+        if (p.sortable)
+            expandSortable(name, p, false);
+        else if (!p.fromPage)
             replaceAll(name, p.token, p.expand(inputs));
     }
     for (QChar &c : name) {

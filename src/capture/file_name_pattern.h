@@ -18,6 +18,8 @@ struct PatternInputs {
     std::function<QDateTime()> clock;
     std::function<QString()> title;
     LocaleFormats formats;
+    // The width a placeholder with an argument asks for (%counter:6%).
+    int width = 0;
 };
 
 // One placeholder of the file name pattern: the token, its lines in the
@@ -31,6 +33,13 @@ struct Placeholder {
     // The title comes from the page: it is put in after every other token, so
     // placeholder text inside it goes in literally.
     bool fromPage = false;
+    // The names that sort (%isodate%, %counter:6%...): not in the window's
+    // legend, replaced in the folder part too so that they can make
+    // folders, read only when the pattern holds them, and sharing one
+    // reading of the clock so that a day's folder and its names agree.
+    bool sortable = false;
+    // The token's "N" stands for a width of 1 to 99 digits.
+    bool takesWidth = false;
 };
 
 // Every placeholder, in the legend's order.
@@ -42,9 +51,10 @@ QString placeholderTokenLegend();
 QString placeholderMeaningLegend();
 
 // Makes a file name from the pattern typed by the user. The folder part (up
-// to the last delimiter) is kept as typed; in the name part every
-// placeholder is replaced (any letter case; the page's last), and characters
-// that are unsafe in file names become '-'.
+// to the last delimiter) is kept as typed, except that the sortable
+// placeholders are replaced there too (their text holds no delimiter); in
+// the name part every placeholder is replaced (any letter case; the page's
+// last), and characters that are unsafe in file names become '-'.
 //
 // The page's title cannot break the name: its C1 controls, bidirectional
 // controls and line or paragraph separators also become '-'; a name it
@@ -53,8 +63,9 @@ QString placeholderMeaningLegend();
 // until it fits, keeping all the pattern puts around it. A pattern too long
 // by itself is left so: the save reports it.
 //
-// The clock is read once for each of the four date and time placeholders;
-// the title once, also when the pattern has no %title%. Neither is read
+// The clock is read once for each of the four date and time placeholders,
+// and once more for all the sortable ones when the pattern holds any; the
+// title once, also when the pattern has no %title%. Neither is read
 // anywhere else, so the function has no other inputs.
 QString expandFileNamePattern(const QString &pattern, const PatternInputs &inputs,
                               QStringView delimiters = kPathDelimiters);

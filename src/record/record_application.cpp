@@ -3,6 +3,7 @@
 #include "core/browser_profile.h"
 #include "core/process_setup.h"
 #include "core/secrets.h"
+#include "record/picture_keeper.h"
 #include "record/record_options.h"
 #include "record/record_service.h"
 #include "record/recorder.h"
@@ -14,6 +15,8 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLoggingCategory>
@@ -118,6 +121,28 @@ QString missingEngineProcess()
     return info.isFile() && info.isExecutable() ? QString() : path;
 }
 
+// --dry-run-retention: each recipe's pictures that would go, on standard
+// output; how many and how much on standard error.
+int printRetentionDryRun(const RecordPlan &plan)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (const RecordJob &job : plan.jobs) {
+        QStringList paths;
+        QString summary;
+        try {
+            summary = retentionDryRun(job.recipe, now, paths);
+        } catch (const ERetention &e) {
+            say(e.message());
+            return 1;
+        }
+        for (const QString &path : std::as_const(paths))
+            std::printf("%s\n", QFile::encodeName(path).constData());
+        say(job.name + QStringLiteral(": ") + summary);
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
 } // namespace
 #endif
 
@@ -171,6 +196,8 @@ int runRecorder(int argc, char *argv[])
             std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
             return 0;
         }
+        if (plan.dryRunRetention)
+            return printRetentionDryRun(plan);
     } catch (const ERecipe &e) {
         say(e.message());
         return 2;
@@ -227,6 +254,9 @@ int runRecorder(int argc, char *argv[])
     try {
         session.start();
         service.start();
+    } catch (const ERetention &e) {
+        say(QStringLiteral("cannot start: ") + e.message());
+        return 1;
     } catch (const EProfile &e) {
         say(e.message());
         return 1;

@@ -25,6 +25,10 @@ const QHash<QString, QString> &valueOptions()
         {QStringLiteral("skip-unchanged"), recipe_key::skipUnchanged},
         {QStringLiteral("stall-after"), recipe_key::stallAfter},
         {QStringLiteral("on-stall"), recipe_key::onStall},
+        {QStringLiteral("keep-days"), recipe_key::keepDays},
+        {QStringLiteral("keep-size"), recipe_key::keepSize},
+        {QStringLiteral("keep-count"), recipe_key::keepCount},
+        {QStringLiteral("min-free"), recipe_key::minFree},
         {QStringLiteral("profile"), recipe_key::profile},
         {QStringLiteral("user"), recipe_key::user},
         {QStringLiteral("password-file"), recipe_key::passwordFile},
@@ -139,7 +143,9 @@ void addRecordOptions(QCommandLineParser &parser)
          QStringLiteral("URL")},
         {QStringLiteral("pattern"),
          QStringLiteral("File name pattern with %counter%, %title%, %time%, %shorttime%, %date%, "
-                        "%shortdate% (default: img%time%.jpg)."),
+                        "%shortdate%, and names that sort: %isodate%, %isotime%, "
+                        "%isodatetime%, %counter:N% (N digits); a \"/\" makes folders, which "
+                        "are made as needed (default: img%time%.jpg)."),
          QStringLiteral("PATTERN")},
         {QStringLiteral("every"),
          QStringLiteral("Picture interval, 0.1 s to 24 h; a bare number is seconds (default: 1s)."),
@@ -178,6 +184,23 @@ void addRecordOptions(QCommandLineParser &parser)
          QStringLiteral("What a stall does: log (the default) or reload the page, at most once "
                         "per stall period."),
          QStringLiteral("log|reload")},
+        {QStringLiteral("keep-days"),
+         QStringLiteral("Remove this record's own pictures older than N days."),
+         QStringLiteral("N")},
+        {QStringLiteral("keep-size"),
+         QStringLiteral("Keep this record's own pictures under SIZE (such as 20GiB), the oldest "
+                        "going first."),
+         QStringLiteral("SIZE")},
+        {QStringLiteral("keep-count"),
+         QStringLiteral("Keep at most N of this record's own pictures, the oldest going first."),
+         QStringLiteral("N")},
+        {QStringLiteral("min-free"),
+         QStringLiteral("Below SIZE free on the pictures' disk (such as 2GiB), pause the "
+                        "pictures until there is room again."),
+         QStringLiteral("SIZE")},
+        {QStringLiteral("dry-run-retention"),
+         QStringLiteral("List the pictures keep-days, keep-size and keep-count would remove now, "
+                        "and exit.")},
         {QStringLiteral("profile"),
          QStringLiteral("Keep cookies, storage and cache in this browser profile, shared with "
                         "the window's --profile (default: none, nothing kept)."),
@@ -220,6 +243,7 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
     RecordPlan plan;
     plan.quiet = parser.isSet(QStringLiteral("quiet"));
     plan.printRecipe = parser.isSet(QStringLiteral("print-recipe"));
+    plan.dryRunRetention = parser.isSet(QStringLiteral("dry-run-retention"));
     if (parser.isSet(QStringLiteral("count"))) {
         const QString text = parser.value(QStringLiteral("count"));
         bool ok = false;

@@ -30,6 +30,8 @@ struct RecordPlan {
     std::optional<qint64> forMs;
     bool quiet = false;
     bool printRecipe = false;
+    // List what retention would remove now, and exit.
+    bool dryRunRetention = false;
 };
 
 // The recorder's options, in the usual GNU style, with --help and --version.

@@ -5,6 +5,7 @@
 #include "capture/page_capture.h"
 #include "core/length_text.h"
 #include "core/secrets.h"
+#include "record/picture_keeper.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -93,6 +94,19 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
         area->show();
     }
 
+    if (recipe.keepDays || recipe.keepSize || recipe.keepCount || recipe.minFree) {
+        PictureKeeper::Options keep;
+        keep.limits = RetentionLimits::of(recipe);
+        keep.minFree = recipe.minFree;
+        keep.pattern = recipe.pattern;
+        keep.report = [this](const QString &line, bool trouble) {
+            QMetaObject::invokeMethod(
+                this, [this, line, trouble] { logLine(line, trouble); }, Qt::QueuedConnection);
+        };
+        m_keeper = std::make_unique<PictureKeeper>(std::move(keep));
+    }
+    m_session.writer().setWrite(PictureKeeper::write(m_keeper.get()));
+
     // Off unless the recipe asks: then every picture is judged first.
     if (recipe.waitForLoadMs || recipe.skipUnchanged || recipe.stallAfterMs) {
         RunWatch::Hooks hooks;
@@ -148,20 +162,29 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (!first)
-        return;
-    const QString outage = m_outage.summaryText(m_clock.elapsed());
-    if (m_watch)
-        logLine(m_watch->summary(m_session.failures()) +
-                    (outage.isEmpty() ? QString() : QStringLiteral(", ") + outage),
-                false);
-    else if (!outage.isEmpty())
-        logLine(QStringLiteral("Run ended: %1 taken, %2 failed, %3")
-                    .arg(m_session.run().counter())
-                    .arg(m_session.failures().count())
-                    .arg(outage),
-                false);
-    emit statusChanged();
+    if (first && (m_watch || m_keeper || m_outage.outages() > 0))
+        logLine(runSummary(), false);
+    if (first)
+        emit statusChanged();
+}
+
+QString RecordCamera::runSummary()
+{
+    const RunFailures &failures = m_session.failures();
+    QString summary = m_watch    ? m_watch->summary(failures)
+                      : m_keeper ? QStringLiteral("Run ended: %1 written, %2 failed")
+                                       .arg(m_keeper->written())
+                                       .arg(failures.count())
+                                 : QStringLiteral("Run ended: %1 taken, %2 failed")
+                                       .arg(m_session.run().counter())
+                                       .arg(failures.count());
+    if (m_keeper) {
+        m_keeper->settle();
+        summary += m_keeper->summaryNotes();
+    }
+    if (const QString outage = m_outage.summaryText(m_clock.elapsed()); !outage.isEmpty())
+        summary += QStringLiteral(", ") + outage;
+    return summary;
 }
 
 RecipeStatus RecordCamera::status() const
@@ -235,6 +258,9 @@ void RecordCamera::PictureTimerTimer()
 {
     m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
     if (missedWhileDown())
+        return;
+    // The disk is nearly full: no picture, the tick is counted.
+    if (m_keeper && m_keeper->pauseTick())
         return;
     // A tick that falls into a load waits for its page (`ready`).
     if (m_loadWait && !m_loadWait->mayCapture())

@@ -20,6 +20,7 @@ class QTimer;
 namespace framelog {
 
 class LoadWait;
+class PictureKeeper;
 class TBrowserControl;
 class TTimer;
 struct AuthChallenge;
@@ -52,6 +53,10 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // has a RunWatch (unchanged pictures are skipped and take no number, stalls
 // are logged and, asked to, reloaded) and a LoadWait (a tick that falls
 // into a load waits for its page); its summary is logged when it stops.
+//
+// Missing folders of the pattern are made. With the recipe's keep-days,
+// keep-size, keep-count or min-free, a PictureKeeper removes the record's
+// oldest pictures and pauses the ticks while the disk is nearly full.
 class RecordCamera : public QObject {
     Q_OBJECT
 public:
@@ -108,6 +113,8 @@ private:
     // The whole browser area as it shows now.
     QImage grabWhole();
     void logLine(const QString &what, bool keptWhenQuiet);
+    // "Run ended: ..." with what the watch and the keeper counted.
+    QString runSummary();
     // How the capture session takes and names this recipe's pictures.
     CaptureSession::FrontEnd captureFrontEnd();
 
@@ -127,6 +134,8 @@ private:
     LoadWait *m_loadWait = nullptr;
     RecipeStatus m_status;
     std::optional<qint64> m_tickDueMs;
+    // Before the session: it outlives the writer thread that feeds it.
+    std::unique_ptr<PictureKeeper> m_keeper;
     // Last: its writer thread ends first.
     CaptureSession m_session;
 };

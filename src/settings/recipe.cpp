@@ -2,6 +2,7 @@
 
 #include "core/browser_profile.h"
 #include "core/secrets.h"
+#include "settings/byte_size.h"
 #include "settings/interval_units.h"
 #include "ui/spin_edit_model.h"
 
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 
 #include <cmath>
+#include <limits>
 
 namespace framelog {
 
@@ -141,6 +143,29 @@ std::optional<double> parseThreshold(const QString &text)
     return value;
 }
 
+// A whole number from 1 to `most`, or off.
+std::optional<qint64> parseCount(const QString &key, const QString &text, qint64 most)
+{
+    if (isOff(text))
+        return std::nullopt;
+    bool ok = false;
+    const qint64 value = text.trimmed().toLongLong(&ok);
+    if (!ok || value < 1 || value > most)
+        fail(key, quoted(text) +
+                      QStringLiteral(" is not a whole number from 1 to %1, or off").arg(most));
+    return value;
+}
+
+std::optional<qint64> parseSize(const QString &key, const QString &text)
+{
+    if (isOff(text))
+        return std::nullopt;
+    const auto bytes = parseByteSize(text);
+    if (!bytes)
+        fail(key, quoted(text) + QStringLiteral(" is not a size (such as 20GiB, 500MB) or off"));
+    return bytes;
+}
+
 Recipe::OnStall parseOnStall(const QString &text)
 {
     const QString word = text.trimmed().toLower();
@@ -227,12 +252,17 @@ QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
 const QStringList &recipeKeys()
 {
     static const QStringList keys = {
-        recipe_key::url,         recipe_key::pattern,      recipe_key::every,
-        recipe_key::reloadEvery, recipe_key::reload,       recipe_key::overwrite,
-        recipe_key::area,        recipe_key::size,         recipe_key::popups,
-        recipe_key::offline,     recipe_key::waitForLoad,  recipe_key::skipUnchanged,
-        recipe_key::stallAfter,  recipe_key::onStall,      recipe_key::profile,
-        recipe_key::user,        recipe_key::passwordFile, recipe_key::trustCertificate,
+        recipe_key::url,          recipe_key::pattern,
+        recipe_key::every,        recipe_key::reloadEvery,
+        recipe_key::reload,       recipe_key::overwrite,
+        recipe_key::area,         recipe_key::size,
+        recipe_key::popups,       recipe_key::offline,
+        recipe_key::waitForLoad,  recipe_key::skipUnchanged,
+        recipe_key::stallAfter,   recipe_key::onStall,
+        recipe_key::keepDays,     recipe_key::keepSize,
+        recipe_key::keepCount,    recipe_key::minFree,
+        recipe_key::profile,      recipe_key::user,
+        recipe_key::passwordFile, recipe_key::trustCertificate,
     };
     return keys;
 }
@@ -326,6 +356,15 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.stallAfterMs = parseDuration(key, text, kMinStallAfterMs, kMaxStallAfterMs);
     } else if (key == onStall) {
         recipe.onStall = parseOnStall(text);
+    } else if (key == keepDays) {
+        const auto days = parseCount(key, text, kMaxKeepDays);
+        recipe.keepDays = days ? std::optional<int>(int(*days)) : std::nullopt;
+    } else if (key == keepSize) {
+        recipe.keepSize = parseSize(key, text);
+    } else if (key == keepCount) {
+        recipe.keepCount = parseCount(key, text, std::numeric_limits<qint64>::max());
+    } else if (key == minFree) {
+        recipe.minFree = parseSize(key, text);
     } else if (key == profile) {
         recipe.profile = parseProfile(text);
     } else if (key == user) {
@@ -397,6 +436,14 @@ void writeRecipe(const Recipe &recipe, const QString &path)
         settings.setValue(onStall, *recipe.onStall == Recipe::OnStall::Reload
                                        ? QStringLiteral("reload")
                                        : QStringLiteral("log"));
+    if (recipe.keepDays)
+        settings.setValue(keepDays, *recipe.keepDays);
+    if (recipe.keepSize)
+        settings.setValue(keepSize, byteSizeText(*recipe.keepSize));
+    if (recipe.keepCount)
+        settings.setValue(keepCount, *recipe.keepCount);
+    if (recipe.minFree)
+        settings.setValue(minFree, byteSizeText(*recipe.minFree));
     if (recipe.profile)
         settings.setValue(profile, *recipe.profile);
     if (!recipe.user.isEmpty())

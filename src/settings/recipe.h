@@ -51,6 +51,15 @@ struct Recipe {
     std::optional<qint64> stallAfterMs;
     std::optional<OnStall> onStall;
 
+    // A record that fits its disk (the recorder's; each unset unless set).
+    // Its own pictures older than this many days are removed.
+    std::optional<int> keepDays;
+    // Its own pictures stay under this many bytes, the oldest go first.
+    std::optional<qint64> keepSize;
+    // At most this many of its own pictures stay, the oldest go first.
+    std::optional<qint64> keepCount;
+    // Below this many free bytes on the pictures' disk, pictures pause.
+    std::optional<qint64> minFree;
     // Real cameras; each unset unless given, and written only when set.
     // The browser profile: a name, or "none" for one that keeps nothing.
     // Unset, the window uses "default" and the recorder "none".
@@ -81,6 +90,10 @@ inline const QString waitForLoad = QStringLiteral("wait-for-load");
 inline const QString skipUnchanged = QStringLiteral("skip-unchanged");
 inline const QString stallAfter = QStringLiteral("stall-after");
 inline const QString onStall = QStringLiteral("on-stall");
+inline const QString keepDays = QStringLiteral("keep-days");
+inline const QString keepSize = QStringLiteral("keep-size");
+inline const QString keepCount = QStringLiteral("keep-count");
+inline const QString minFree = QStringLiteral("min-free");
 inline const QString profile = QStringLiteral("profile");
 inline const QString user = QStringLiteral("user");
 inline const QString passwordFile = QStringLiteral("password-file");
@@ -100,7 +113,9 @@ const QStringList &recipeKeys();
 // profile name or none; `trust-certificate` is one or more SHA-256
 // fingerprints separated by commas or spaces. Throws ERecipe
 // "<key>: <what is wrong>" for an unknown key or a text that does not read
-// as the key's kind or lies outside its range.
+// as the key's kind or lies outside its range. `keep-days` and
+// `keep-count` are whole numbers from 1, `keep-size` and `min-free` sizes
+// ("20GiB", byte_size.h); "off" unsets each.
 void setRecipeValue(Recipe &recipe, const QString &key, const QString &text);
 
 // Reads `path` over `recipe`: the keys the file holds replace what
@@ -142,5 +157,6 @@ inline constexpr qint64 kMinWaitForLoadMs = 100;
 inline constexpr qint64 kMaxWaitForLoadMs = 10 * 60 * 1000;
 inline constexpr qint64 kMinStallAfterMs = 1000;
 inline constexpr qint64 kMaxStallAfterMs = 7LL * 24 * 3600 * 1000;
+inline constexpr int kMaxKeepDays = 100 * 366;
 
 } // namespace framelog

@@ -130,6 +130,7 @@ private slots:
     void refusals_data();
     void refusals();
     void printedRecipeGivesTheSameRun();
+    void keepsItsOwnPicturesInDayFolders();
 
 private:
     QTemporaryDir dir;
@@ -226,9 +227,9 @@ void TestRecorder::picturesAreTheWindowsBytes()
 
 void TestRecorder::endsAtItsTimeThroughFailures()
 {
-    // Two cameras, quiet: one writes into a folder that is not there, and
-    // every one of its pictures fails without stopping anything; the other's
-    // pictures are written and not logged.
+    // Two cameras, quiet: one writes into a folder that cannot be made (a
+    // file has its name), and every one of its pictures fails without
+    // stopping anything; the other's pictures are written and not logged.
     const QString good = dir.filePath(QStringLiteral("timed"));
     QDir(dir.path()).mkpath(QStringLiteral("timed"));
     Recipe fine;
@@ -237,7 +238,10 @@ void TestRecorder::endsAtItsTimeThroughFailures()
     fine.everyMs = 300;
     fine.pattern = good + QStringLiteral("/t%counter%.jpg");
     Recipe broken = fine;
-    broken.pattern = dir.filePath(QStringLiteral("missing/t%counter%.jpg"));
+    QFile blocker(dir.filePath(QStringLiteral("blocked")));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    broken.pattern = dir.filePath(QStringLiteral("blocked/t%counter%.jpg"));
     Program recorder(kRecorder,
                      {writeRecipeFile(dir.filePath(QStringLiteral("fine.ini")), fine),
                       writeRecipeFile(dir.filePath(QStringLiteral("broken.ini")), broken),
@@ -364,6 +368,46 @@ void TestRecorder::printedRecipeGivesTheSameRun()
         QCOMPARE(version.process.readAllStandardOutput(),
                  QFileInfo(program).fileName().toUtf8() + " " FRAMELOG_VERSION "\n");
     }
+}
+
+// A day's folder made by the pattern, the record's own pictures kept to two
+// across a restart, and a file of someone else's left where it is.
+void TestRecorder::keepsItsOwnPicturesInDayFolders()
+{
+    const QString state = QStringLiteral("XDG_STATE_HOME=") + dir.filePath(QStringLiteral("state"));
+    const QString day = dir.filePath(QStringLiteral("keep/") +
+                                     QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+    QVERIFY(QDir().mkpath(day));
+    QFile foreign(day + QStringLiteral("/p999.jpg"));
+    QVERIFY(foreign.open(QIODevice::WriteOnly));
+    foreign.close();
+    const QStringList options = {"--url",       kPage.toString(),
+                                 "--size",      "320x240",
+                                 "--every",     "0.2s",
+                                 "--pattern",   dir.filePath(QStringLiteral("keep/%isodate%/p%counter:3%.jpg")),
+                                 "--keep-count", "2"};
+    Program first(kRecorder, options + QStringList{"--count", "4"}, {state});
+    QVERIFY(first.finish());
+    QCOMPARE(first.process.exitCode(), 0);
+    QCOMPARE(filesIn(day), QStringList({"p003.jpg", "p004.jpg", "p999.jpg"}));
+    QVERIFY2(first.otherLines().filter(QStringLiteral("Run ended: 4 written, 0 failed, 2 removed"))
+                     .size() == 1,
+             qPrintable(first.errors.join(u'\n')));
+
+    // A stricter limit, looked at: listed, not removed.
+    Program look(kRecorder, options + QStringList{"--keep-count", "1", "--dry-run-retention"},
+                 {state});
+    QVERIFY(look.finish());
+    QCOMPARE(look.process.exitCode(), 0);
+    QCOMPARE(QString::fromLocal8Bit(look.process.readAllStandardOutput()),
+             day + QStringLiteral("/p003.jpg\n"));
+    QCOMPARE(filesIn(day).size(), 3);
+
+    // Restarted, it counts from 1 again, and its earlier pictures are its own.
+    Program again(kRecorder, options + QStringList{"--count", "1"}, {state});
+    QVERIFY(again.finish());
+    QCOMPARE(again.process.exitCode(), 0);
+    QCOMPARE(filesIn(day), QStringList({"p001.jpg", "p004.jpg", "p999.jpg"}));
 }
 
 FRAMELOG_BROWSER_TEST_MAIN(TestRecorder)

@@ -18,7 +18,9 @@ set(expected
     share/man/man1/framelog.1.gz
     share/man/man1/framelog-record.1.gz
     share/doc/framelog/copyright
-    share/doc/framelog/changelog.gz)
+    share/doc/framelog/changelog.gz
+    share/man/man1/framelog-timelapse.1.gz
+    bin/framelog-timelapse)
 if(WITH_PROGRAMS)
     list(APPEND expected bin/framelog bin/framelog-record)
 endif()
@@ -37,7 +39,7 @@ if(at LESS 0)
 endif()
 
 # The manual pages format without a warning.
-foreach(page framelog framelog-record)
+foreach(page framelog framelog-record framelog-timelapse)
     execute_process(COMMAND gzip -dc ${prefix}/share/man/man1/${page}.1.gz
         COMMAND groff -man -Tutf8 -ww -z
         RESULT_VARIABLE result ERROR_VARIABLE warnings)

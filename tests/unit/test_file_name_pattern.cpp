@@ -39,6 +39,7 @@ private slots:
     void longTitlesAreCut();
     void readsTitleOnce();
     void readsClockPerPlaceholder();
+    void legendKeepsItsDesign();
     void fromLocale_data();
     void fromLocale();
 };
@@ -177,7 +178,46 @@ void TestFileNamePattern::expands_data()
                                       << ".x" << "4.x";
     QTest::newRow("hidden by the pattern") << ".%title%.jpg" << kPosix << h24 << 0 << kAfternoon
                                            << ".x" << "..x.jpg";
+
+    // Names that sort, whatever the locale; in a folder they make folders.
+    QTest::newRow("iso date and time")
+        << "%isodate%_%ISOTIME%.jpg" << kPosix << twelveHour(true) << 0 << kAfternoon << ""
+        << "2026-12-07_14-05-09.jpg";
+    QTest::newRow("iso date time")
+        << "cam%IsoDateTime%.jpg" << kPosix << german << 0 << kMorning << ""
+        << "cam2026-12-07T09-30-00.jpg";
+    QTest::newRow("a day per folder")
+        << "cam/%isodate%/%isotime%.jpg" << kPosix << h24 << 0 << kAfternoon << ""
+        << "cam/2026-12-07/14-05-09.jpg";
+    QTest::newRow("only sortable placeholders fill a folder")
+        << "/a:b/%date%/%counter%/%isodate%_%counter:3%/x.jpg" << kPosix << h24 << 7
+        << kAfternoon << "" << "/a:b/%date%/%counter%/2026-12-07_007/x.jpg";
+    QTest::newRow("padded counter")
+        << "img%counter:6%.jpg" << kPosix << h24 << 42 << kAfternoon << "" << "img000042.jpg";
+    QTest::newRow("padded counter wider than asked")
+        << "%COUNTER:2%" << kPosix << h24 << 12345 << kAfternoon << "" << "12345";
+    QTest::newRow("padded counter two widths")
+        << "%counter:1%_%counter:12%" << kPosix << h24 << 7 << kAfternoon << ""
+        << "7_000000000007";
+    QTest::newRow("padded negative counter")
+        << "%counter:6%" << kPosix << h24 << -42 << kAfternoon << "" << "-000042";
+    QTest::newRow("padded counter min")
+        << "%counter:3%" << kPosix << h24 << std::numeric_limits<qint32>::min() << kAfternoon
+        << "" << "-2147483648";
+    QTest::newRow("widths that are no placeholder")
+        << "%counter:0%%counter:%%counter:100%%counter:x%" << kPosix << h24 << 5 << kAfternoon
+        << "" << "%counter-0%%counter-%%counter-100%%counter-x%";
+    QTest::newRow("a title's padded counter is literal")
+        << "%title%" << kPosix << h24 << 5 << kAfternoon << "%counter:3%" << "%counter-3%";
     // clang-format on
+}
+
+// The window's legend lists the placeholders of its design only.
+void TestFileNamePattern::legendKeepsItsDesign()
+{
+    QCOMPARE(placeholderTokenLegend().count(u'\n'), 6);
+    QCOMPARE(placeholderMeaningLegend().count(u'\n'), 6);
+    QVERIFY(!placeholderTokenLegend().contains(QStringLiteral("iso")));
 }
 
 // A name part longer than 255 bytes cannot be made: the title gives way at
@@ -274,6 +314,14 @@ void TestFileNamePattern::readsClockPerPlaceholder()
     calls = 0;
     expandFileNamePattern("plain.jpg", 0, clock, title, LocaleFormats(), kPosixPathDelimiters);
     QCOMPARE(calls, 4);
+
+    // The sortable ones read it once between them: a day's folder and its
+    // names never disagree at midnight.
+    calls = 0;
+    QCOMPARE(expandFileNamePattern("%isodate%/%isotime%_%isodatetime%", 0, clock, title,
+                                   LocaleFormats(), kPosixPathDelimiters),
+             "2026-12-07/14-05-09_2026-12-07T14-05-09");
+    QCOMPARE(calls, 5);
 }
 
 void TestFileNamePattern::fromLocale_data()

@@ -151,6 +151,12 @@ void TestRecipe::writesWhatItReads_data()
         r.skipUnchanged = 1.0 / 3;
         r.onStall = Recipe::OnStall::Log;
     });
+    QTest::newRow("a record that fits its disk") << recipe([](Recipe &r) {
+        r.keepDays = 30;
+        r.keepSize = 20LL << 30;
+        r.keepCount = 100000;
+        r.minFree = 1500LL * 1000 * 1000 + 1; // no unit divides it
+    });
     // Values QSettings gives a meaning of its own: a leading "@", a list.
     QTest::newRow("qsettings' own syntax") << recipe([](Recipe &r) {
         r.url = QStringLiteral("@Variant(x)");
@@ -177,6 +183,8 @@ void TestRecipe::writesWhatItReads()
     QCOMPARE(text.contains("skip-unchanged"), written.skipUnchanged.has_value());
     QCOMPARE(text.contains("stall-after"), written.stallAfterMs.has_value());
     QCOMPARE(text.contains("on-stall"), written.onStall.has_value());
+    QCOMPARE(text.contains("keep-size"), written.keepSize.has_value());
+    QCOMPARE(text.contains("min-free"), written.minFree.has_value());
 }
 
 void TestRecipe::keepingKeys_data()
@@ -222,6 +230,28 @@ void TestRecipe::keepingKeys_data()
     row("on stall, log", "on-stall", "log", [](Recipe &r) { r.onStall = Recipe::OnStall::Log; });
     row("on stall, other", "on-stall", "restart", none,
         QStringLiteral("on-stall: \"restart\" is not log or reload"));
+
+    const QString size = QStringLiteral(" is not a size (such as 20GiB, 500MB) or off");
+    row("keep size, binary", "keep-size", "20GiB", [](Recipe &r) { r.keepSize = 20LL << 30; });
+    row("keep size, decimal with space", "keep-size", "1.5 tb",
+        [](Recipe &r) { r.keepSize = 1500LL * 1000 * 1000 * 1000; });
+    row("keep size, bare bytes", "keep-size", "4096", [](Recipe &r) { r.keepSize = 4096; });
+    row("keep size, kilo", "keep-size", "2kB", [](Recipe &r) { r.keepSize = 2000; });
+    row("keep size, off", "keep-size", "off", none);
+    row("keep size, zero", "keep-size", "0GiB", none, "keep-size: \"0GiB\"" + size);
+    row("keep size, unknown unit", "keep-size", "20GB/s", none, "keep-size: \"20GB/s\"" + size);
+    row("keep size, negative", "keep-size", "-1GiB", none, "keep-size: \"-1GiB\"" + size);
+    row("keep size, beyond 8 EiB", "keep-size", "9000000TiB", none,
+        "keep-size: \"9000000TiB\"" + size);
+    row("min free", "min-free", " 2 GiB ", [](Recipe &r) { r.minFree = 2LL << 30; });
+    row("min free, empty", "min-free", "", none, "min-free: \"\"" + size);
+    row("keep days", "keep-days", "30", [](Recipe &r) { r.keepDays = 30; });
+    row("keep days, zero", "keep-days", "0", none,
+        "keep-days: \"0\" is not a whole number from 1 to 36600, or off");
+    row("keep days, fraction", "keep-days", "1.5", none,
+        "keep-days: \"1.5\" is not a whole number from 1 to 36600, or off");
+    row("keep count", "keep-count", "100000", [](Recipe &r) { r.keepCount = 100000; });
+    row("keep count, off", "keep-count", "OFF", none);
 }
 
 void TestRecipe::keepingKeys()

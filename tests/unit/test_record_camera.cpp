@@ -21,6 +21,7 @@ private slots:
     void picturesStartOnceThePageHasLoaded();
     void aFailedPageIsAskedForAgain_data();
     void aFailedPageIsAskedForAgain();
+    void noPictureWhileDown_data();
     void noPictureWhileDown();
     void loginsAreAnsweredOnce_data();
     void loginsAreAnsweredOnce();
@@ -133,12 +134,30 @@ void TestRecordCamera::aFailedPageIsAskedForAgain()
     QCOMPARE(camera.outage().outages(), 2);
 }
 
+void TestRecordCamera::noPictureWhileDown_data()
+{
+    QTest::addColumn<bool>("keeps");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("plain") << false << "Run ended: 1 taken, 0 failed";
+    // Retention, the free-space floor and folders in the pattern: missed
+    // ticks are neither paused nor written, and the outage ends the line.
+    QTest::newRow("keeping") << true << "Run ended: 1 written, 0 failed, 0 paused, 0 removed";
+}
+
 void TestRecordCamera::noPictureWhileDown()
 {
+    QFETCH(bool, keeps);
+    QFETCH(QString, summary);
     QTemporaryDir dir;
+    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
     Recipe recipe;
     recipe.url = QStringLiteral("http://camera.example/");
-    recipe.pattern = dir.filePath(QStringLiteral("p%counter%.jpg"));
+    const QString folder = keeps ? QStringLiteral("day/") : QString();
+    recipe.pattern = dir.filePath(folder + QStringLiteral("p%counter%.jpg"));
+    if (keeps) {
+        recipe.keepCount = 100;
+        recipe.minFree = 1;
+    }
     auto *browser = new FakeBrowser;
     QStringList lines;
     RecordCamera camera({QStringLiteral("gate"), recipe}, browser,
@@ -166,10 +185,11 @@ void TestRecordCamera::noPictureWhileDown()
     // Missed ticks take no number: the first picture after is #1.
     camera.PictureTimerTimer();
     camera.stop();
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"p1.jpg"});
-    QVERIFY2(lines.last().contains(QRegularExpression(QStringLiteral(
-                 R"(Run ended: 1 taken, 0 failed, 4 missed while the page was down \(1 outage, )"
-                 R"(\d+ ms\) \(0 ms\)$)"))),
+    QCOMPARE(QDir(dir.filePath(folder)).entryList(QDir::Files), QStringList{"p1.jpg"});
+    QVERIFY2(lines.last().contains(QRegularExpression(
+                 QRegularExpression::escape(summary) +
+                 QStringLiteral(R"(, 4 missed while the page was down \(1 outage, )"
+                                R"(\d+ ms\) \(0 ms\)$)"))),
              qPrintable(lines.last()));
 }
 

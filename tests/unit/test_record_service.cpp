@@ -123,8 +123,12 @@ void TestRecordService::statusFollowsThePictures()
     h.camera(0)->PictureTimerTimer();
     QTRY_COMPARE(gate().written, 1LL); // published within half a second
     QCOMPARE(gate().lastPicture, folder + QStringLiteral("/p1.jpg"));
-    // The folder goes: the next picture fails.
+    // A file takes the folder's place (a missing folder would be made): the
+    // next picture fails.
     QVERIFY(QDir(folder).removeRecursively());
+    QFile blocker(folder);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
     h.camera(0)->PictureTimerTimer();
     h.camera(1)->PictureTimerTimer();
     QTRY_COMPARE(gate().failed, 1LL);
