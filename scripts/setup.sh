@@ -31,6 +31,8 @@ PACKAGES=(
     xvfb xauth x11-utils libgl1-mesa-dri
     # camera-like test servers (logins, a self-signed certificate)
     python3 openssl
+    # the resting benchmark's live HLS camera
+    ffmpeg
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }

@@ -43,6 +43,17 @@ public:
     // "net::ERR_CONNECTION_REFUSED", "the page's renderer crashed"), with
     // no address in it; empty while loading and after a load that worked.
     virtual QString ErrorText() const { return {}; }
+    // Resting, for a page pictured at long intervals: a resting page is
+    // hidden (it draws nothing and its timers slow down) until it is woken,
+    // and the widget keeps showing its last frame. allowRest() comes before
+    // the first load: from then on the page is never told that it is
+    // hidden, so that nothing of it (a player, a feed) stops for it. A
+    // control that cannot rest ignores these calls.
+    virtual void allowRest() {}
+    virtual void setResting(bool resting) { Q_UNUSED(resting) }
+    // While on, FrameDrawn comes after each new frame of the page has
+    // reached the widget.
+    virtual void setFrameSignals(bool on) { Q_UNUSED(on) }
 
 signals:
     void StatusTextChange(const QString &text);
@@ -74,6 +85,12 @@ signals:
     // it. Comes once per finished load, never for a load that another one
     // overtook.
     void PageDrawn();
+    // A new frame of the page is in the widget (setFrameSignals).
+    void FrameDrawn();
+    // After a wake (setResting(false)): the page has drawn since it woke,
+    // so the widget shows what the page shows now. Once per wake; not when
+    // the page rests again first.
+    void PageAwake();
 };
 
 } // namespace framelog

@@ -49,6 +49,10 @@ namespace framelog {
 // popup is a small browser window of its own (address, title, the size the
 // page asked for, kept on screen) whose own popups go the same way; it lives
 // until it is closed or the control goes.
+//
+// Resting (web_engine_browser_rest.cpp): QWebEnginePage::setVisible hides
+// the page while the view stays shown; the page's own scripts are made to
+// see it visible throughout.
 class WebEngineBrowser : public TBrowserControl {
     Q_OBJECT
 public:
@@ -88,6 +92,9 @@ public:
     bool Offline() const override { return m_offline; }
     QWidget *widget() override;
     QString ErrorText() const override { return m_errorText; }
+    void allowRest() override;
+    void setResting(bool resting) override;
+    void setFrameSignals(bool on) override;
 
     QWebEngineView *view() const { return m_view; }
     // The popup windows opened so far and still open.
@@ -116,6 +123,8 @@ private:
     void askCertificate(const QWebEngineCertificateError &error);
     // Why the load that just failed failed, from the engine's report.
     QString failureText(const QWebEngineLoadingInfo &info) const;
+    void pollAwake(quint64 wake, int polls);
+    void renderThenAwake(quint64 wake);
 
     QWebEngineProfile *m_profile = nullptr;
     QPointer<QWebEngineView> m_view;
@@ -133,6 +142,12 @@ private:
     QHash<QString, int> m_loginAnswers;
     // The last certificate refused, for the failure it causes.
     QString m_refusedCertificate;
+    // Resting: counts the wakes, so that an answer that comes late is known.
+    bool m_restAllowed = false;
+    bool m_resting = false;
+    quint64 m_wake = 0;
+    QMetaObject::Connection m_awakeRendered;
+    QMetaObject::Connection m_frames;
 };
 
 } // namespace framelog

@@ -2,6 +2,7 @@
 
 #include "core/browser_profile.h"
 #include "settings/credentials.h"
+#include "record/page_rest.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -32,6 +33,7 @@ const QHash<QString, QString> &valueOptions()
         {QStringLiteral("profile"), recipe_key::profile},
         {QStringLiteral("user"), recipe_key::user},
         {QStringLiteral("password-file"), recipe_key::passwordFile},
+        {QStringLiteral("rest-between"), recipe_key::restBetween},
     };
     return options;
 }
@@ -216,6 +218,12 @@ void addRecordOptions(QCommandLineParser &parser)
          QStringLiteral("Accept the certificate with this SHA-256 fingerprint although the "
                         "browser does not trust it (may be given more than once)."),
          QStringLiteral("FINGERPRINT")},
+        {QStringLiteral("rest-between"),
+         QStringLiteral("on: at a picture every %1 or more, hide the page between pictures and "
+                        "wake it just before each, for a fraction of the CPU; off (the default) "
+                        "keeps it live.")
+             .arg(intervalText(kRestFromMs)),
+         QStringLiteral("on|off")},
         {QStringLiteral("count"),
          QStringLiteral("Stop after N pictures of each recipe (skipped ones do not count)."),
          QStringLiteral("N")},

@@ -6,6 +6,7 @@
 #include "core/length_text.h"
 #include "core/secrets.h"
 #include "record/picture_keeper.h"
+#include "record/page_rest.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -122,8 +123,36 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
             emit statusChanged();
         };
         m_watch = std::make_unique<RunWatch>(watchOptions(recipe), std::move(hooks));
-        m_session.setJudge([this](const QImage &picture) { return m_watch->judge(picture); });
+        m_session.setJudge([this](const QImage &picture) {
+            // Frame health judges only what the page shows now.
+            return !m_restFresh || m_watch->judge(picture);
+        });
     }
+    if (recipe.restBetween)
+        setUpRest();
+}
+
+void RecordCamera::setUpRest()
+{
+    if (m_job.recipe.everyMs < kRestFromMs) {
+        logLine(QStringLiteral("pictures every %1 are too close to rest between; the page stays "
+                               "live (rest-between works from %2)")
+                    .arg(intervalText(m_job.recipe.everyMs), intervalText(kRestFromMs)),
+                false);
+        return;
+    }
+    m_browser->allowRest();
+    PageRest::Hooks hooks;
+    hooks.grab = [this] { return grabArea(); };
+    hooks.tick = [this](const QImage &picture, bool fresh) {
+        m_restPicture = picture;
+        m_restFresh = fresh;
+        PictureTimerTimer();
+        m_restPicture = QImage();
+        m_restFresh = true;
+    };
+    m_rest = new PageRest(m_browser, std::chrono::milliseconds(m_job.recipe.everyMs),
+                          std::move(hooks), this);
 }
 
 RecordCamera::~RecordCamera() = default;
@@ -159,6 +188,8 @@ void RecordCamera::stop(QDeadlineTimer deadline)
     PictureTimer->setEnabled(false);
     if (m_firstPictureFallback)
         m_firstPictureFallback->stop();
+    if (m_rest)
+        m_rest->stop();
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
@@ -215,13 +246,17 @@ void RecordCamera::load()
 
 void RecordCamera::startPictures()
 {
-    if (m_stopped || PictureTimer->Enabled())
+    if (m_stopped || PictureTimer->Enabled() || (m_rest && m_rest->started()))
         return;
     if (m_firstPictureFallback)
         m_firstPictureFallback->stop();
-    PictureTimer->setInterval(quint32(m_job.recipe.everyMs));
     // The first picture comes one full interval from now.
-    PictureTimer->setEnabled(true);
+    if (m_rest) {
+        m_rest->start();
+    } else {
+        PictureTimer->setInterval(quint32(m_job.recipe.everyMs));
+        PictureTimer->setEnabled(true);
+    }
     m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
     m_status.state = RecipeStatus::State::Recording;
     emit statusChanged();
@@ -235,12 +270,9 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
             m_watch->numbered(number);
     };
     frontEnd.grab = [this] {
-        QWidget *area = m_browser->widget();
-        TRect selection;
-        if (const auto &a = m_job.recipe.area)
-            selection = TRect{a->left(), a->top(), a->left() + a->width(), a->top() + a->height()};
-        return grabPage(area, captureSource(m_job.recipe.area.has_value(), selection,
-                                            area ? area->size() : QSize()));
+        if (!m_restPicture.isNull())
+            return std::exchange(m_restPicture, QImage());
+        return grabArea();
     };
     frontEnd.name = [this] {
         return m_session.run().fileName(m_job.recipe.pattern,
@@ -252,6 +284,16 @@ CaptureSession::FrontEnd RecordCamera::captureFrontEnd()
             m_watch->done(result);
     };
     return frontEnd;
+}
+
+QImage RecordCamera::grabArea()
+{
+    QWidget *area = m_browser->widget();
+    TRect selection;
+    if (const auto &a = m_job.recipe.area)
+        selection = TRect{a->left(), a->top(), a->left() + a->width(), a->top() + a->height()};
+    return grabPage(area, captureSource(m_job.recipe.area.has_value(), selection,
+                                        area ? area->size() : QSize()));
 }
 
 void RecordCamera::PictureTimerTimer()

@@ -21,6 +21,7 @@ namespace framelog {
 
 class LoadWait;
 class PictureKeeper;
+class PageRest;
 class TBrowserControl;
 class TTimer;
 struct AuthChallenge;
@@ -57,6 +58,9 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // Missing folders of the pattern are made. With the recipe's keep-days,
 // keep-size, keep-count or min-free, a PictureKeeper removes the record's
 // oldest pictures and pauses the ticks while the disk is nearly full.
+// With rest-between and pictures far enough apart, a PageRest hides the
+// page between pictures and gives the ticks instead of PictureTimer; a
+// picture it could not be sure is fresh is written but not judged.
 class RecordCamera : public QObject {
     Q_OBJECT
 public:
@@ -112,6 +116,8 @@ private:
     bool missedWhileDown();
     // The whole browser area as it shows now.
     QImage grabWhole();
+    QImage grabArea();
+    void setUpRest();
     void logLine(const QString &what, bool keptWhenQuiet);
     // "Run ended: ..." with what the watch and the keeper counted.
     QString runSummary();
@@ -132,6 +138,10 @@ private:
     QString m_failureNote;
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
+    PageRest *m_rest = nullptr;
+    // The picture a resting page's tick found, and whether it is fresh.
+    QImage m_restPicture;
+    bool m_restFresh = true;
     RecipeStatus m_status;
     std::optional<qint64> m_tickDueMs;
     // Before the session: it outlives the writer thread that feeds it.

@@ -263,6 +263,7 @@ const QStringList &recipeKeys()
         recipe_key::keepCount,    recipe_key::minFree,
         recipe_key::profile,      recipe_key::user,
         recipe_key::passwordFile, recipe_key::trustCertificate,
+        recipe_key::restBetween,
     };
     return keys;
 }
@@ -373,6 +374,8 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.passwordFile = text.trimmed();
     } else if (key == trustCertificate) {
         recipe.trustCertificates = parseFingerprints(text);
+    } else if (key == restBetween) {
+        recipe.restBetween = parseSwitch(key, text);
     } else {
         throw ERecipe(QStringLiteral("unknown key ") + quoted(key));
     }
@@ -452,6 +455,9 @@ void writeRecipe(const Recipe &recipe, const QString &path)
         settings.setValue(passwordFile, recipe.passwordFile);
     if (!recipe.trustCertificates.isEmpty())
         settings.setValue(trustCertificate, recipe.trustCertificates.join(QLatin1Char(' ')));
+    // Off by default, and said only when on.
+    if (recipe.restBetween)
+        settings.setValue(restBetween, QStringLiteral("on"));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         throw ERecipe(path + QStringLiteral(": cannot write the recipe"));

@@ -50,6 +50,9 @@ struct Recipe {
     // Pictures unchanged or one flat colour this long: the run is stalled.
     std::optional<qint64> stallAfterMs;
     std::optional<OnStall> onStall;
+    // framelog-record hides the page between pictures (when they are far
+    // enough apart) and wakes it before each; the window ignores it.
+    bool restBetween = false;
 
     // A record that fits its disk (the recorder's; each unset unless set).
     // Its own pictures older than this many days are removed.
@@ -98,6 +101,7 @@ inline const QString profile = QStringLiteral("profile");
 inline const QString user = QStringLiteral("user");
 inline const QString passwordFile = QStringLiteral("password-file");
 inline const QString trustCertificate = QStringLiteral("trust-certificate");
+inline const QString restBetween = QStringLiteral("rest-between");
 } // namespace recipe_key
 
 // Every key a recipe may hold, in the order they are documented.

@@ -54,12 +54,21 @@ public:
     bool Offline() const override { return m_offline; }
     QWidget *widget() override { return page; }
     QString ErrorText() const override { return errorText; }
+    void allowRest() override { calls << QStringLiteral("AllowRest"); }
+    void setResting(bool on) override
+    {
+        resting = on;
+        calls << QStringLiteral("Rest(%1)").arg(on ? 1 : 0);
+    }
+    void setFrameSignals(bool on) override { frameSignals = on; }
 
     // Calls of one kind, e.g. count("Refresh").
     int count(const QString &call) const { return int(calls.count(call)); }
 
     QStringList calls;
     bool busy = false;
+    bool resting = false;
+    bool frameSignals = false;
     mutable int busyReads = 0;
     QString locationName;
     QString errorText;

@@ -145,6 +145,7 @@ void TestRecipe::writesWhatItReads_data()
         r.skipUnchanged = 0.05;
         r.stallAfterMs = 7LL * 24 * 3600 * 1000;
         r.onStall = Recipe::OnStall::Reload;
+        r.restBetween = true;
     });
     QTest::newRow("pictures worth keeping, odd values") << recipe([](Recipe &r) {
         r.waitForLoadMs = 1234;
@@ -185,6 +186,7 @@ void TestRecipe::writesWhatItReads()
     QCOMPARE(text.contains("on-stall"), written.onStall.has_value());
     QCOMPARE(text.contains("keep-size"), written.keepSize.has_value());
     QCOMPARE(text.contains("min-free"), written.minFree.has_value());
+    QCOMPARE(text.contains("rest-between"), written.restBetween);
 }
 
 void TestRecipe::keepingKeys_data()
@@ -252,6 +254,10 @@ void TestRecipe::keepingKeys_data()
         "keep-days: \"1.5\" is not a whole number from 1 to 36600, or off");
     row("keep count", "keep-count", "100000", [](Recipe &r) { r.keepCount = 100000; });
     row("keep count, off", "keep-count", "OFF", none);
+    row("rest, on", "rest-between", "on", [](Recipe &r) { r.restBetween = true; });
+    row("rest, off", "rest-between", "OFF", none);
+    row("rest, other", "rest-between", "sometimes", none,
+        QStringLiteral("rest-between: \"sometimes\" is not true or false"));
 }
 
 void TestRecipe::keepingKeys()
@@ -457,6 +463,8 @@ void TestRecipe::badCommandLines_data()
                                                  "0.05 or 5%) or off");
     QTest::newRow("stall action") << QStringList{"--on-stall", "restart"}
                                   << QStringLiteral("--on-stall: \"restart\" is not log or reload");
+    QTest::newRow("rest") << QStringList{"--rest-between", "often"}
+                          << QStringLiteral("--rest-between: \"often\" is not true or false");
 }
 
 void TestRecipe::keepingOptions()

@@ -27,6 +27,7 @@ private slots:
     void loginsAreAnsweredOnce();
     void certificatesTheRecipeTrusts();
     void eachCameraStopsAtItsCount();
+    void aRestingCameraJudgesOnlyFreshPictures();
 };
 
 void TestRecordCamera::picturesStartOnceThePageHasLoaded()
@@ -307,6 +308,48 @@ void TestRecordCamera::eachCameraStopsAtItsCount()
     QVERIFY(!b->PictureTimer->Enabled() && !b->PageTimer->Enabled());
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files),
              QStringList({"a1.jpg", "a2.jpg", "b1.jpg", "b2.jpg"}));
+}
+
+void TestRecordCamera::aRestingCameraJudgesOnlyFreshPictures()
+{
+    // The fake page never changes: identical pictures are skipped, unless
+    // the page had not drawn since its wake, when the picture may be old
+    // and is written unjudged.
+    QTemporaryDir dir;
+    Recipe recipe;
+    recipe.everyMs = 2000;
+    recipe.restBetween = true;
+    recipe.skipUnchanged = 0.0;
+    recipe.reload = false;
+    recipe.pattern = dir.filePath(QStringLiteral("p%counter%.jpg"));
+    auto *browser = new FakeBrowser;
+    browser->page->resize(64, 48);
+    QStringList lines;
+    RecordCamera camera({QStringLiteral("gate"), recipe}, browser,
+                        [&](const QString &line, bool) { lines << line; });
+    QVERIFY(browser->calls.contains(QStringLiteral("AllowRest")));
+    camera.start();
+    emit browser->NavigateComplete2(QString());
+    QVERIFY(!camera.PictureTimer->Enabled());
+    // Live until the first picture, then resting.
+    QVERIFY(!browser->resting);
+    QTRY_COMPARE_WITH_TIMEOUT(camera.taken(), qint64(1), 10000);
+    QVERIFY(browser->resting);
+
+    const auto wakeAndTick = [&](bool drawn) {
+        const qint64 before = camera.taken() + lines.filter(QStringLiteral("unchanged")).size();
+        QTRY_VERIFY_WITH_TIMEOUT(!browser->resting, 10000);
+        if (drawn)
+            emit browser->PageAwake();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            camera.taken() + lines.filter(QStringLiteral("unchanged")).size() > before, 10000);
+    };
+    wakeAndTick(false); // not drawn since its wake: written, not judged
+    wakeAndTick(true);  // identical to the first: skipped
+    camera.stop();
+    QCOMPARE(camera.taken(), qint64(2));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"p1.jpg", "p2.jpg"}));
+    QCOMPARE(lines.filter(QStringLiteral("unchanged, 1 skipped")).size(), 1);
 }
 
 QTEST_MAIN(TestRecordCamera)
