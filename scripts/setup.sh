@@ -33,6 +33,8 @@ PACKAGES=(
     python3 openssl
     # the resting benchmark's live HLS camera
     ffmpeg
+    # tests' local servers (Python's standard library)
+    python3
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }

@@ -1,6 +1,9 @@
 #include "browse/offline_gate.h"
 
+#include "browse/socket_owner.h"
+
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QNetworkProxy>
 #include <QNetworkProxyFactory>
@@ -13,25 +16,24 @@
 #include <QUrl>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
+
+#include <unistd.h>
 
 namespace framelog {
 
 namespace {
 
-// A client that has not finished its handshake by then, or an address that
-// does not answer, is given up.
-constexpr int kHandshakeTimeoutMs = 30000;
-constexpr int kConnectTimeoutMs = 60000;
-// Relaying reads at most this much at a time, stops reading while the other
-// side has more than kHighWater waiting to be sent, and lets each socket
-// buffer kReadBuffer: a slow reader slows the sender instead of filling
-// memory.
+// Relaying reads at most this much at a time.
 constexpr qint64 kChunk = 64 * 1024;
-constexpr qint64 kHighWater = 1024 * 1024;
-constexpr qint64 kReadBuffer = 256 * 1024;
-// Longer than any handshake (a domain name has at most 255 bytes).
+// Longer than any handshake (a domain name has at most 255 bytes) or a
+// probe's request line.
 constexpr qsizetype kMaxHandshake = 600;
+
+const QByteArray kProbePath = QByteArrayLiteral("/framelog-probe/");
+const QByteArray kProbeAnswer =
+    QByteArrayLiteral("HTTP/1.1 204 No Content\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
 
 // SOCKS5 (RFC 1928).
 constexpr char kVersion = 0x05;
@@ -84,10 +86,16 @@ bool isLoopback(const QString &host)
            host.endsWith(u".localhost", Qt::CaseInsensitive);
 }
 
+bool isThisMachine(const QString &host)
+{
+    const QHostAddress address(host);
+    return address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6;
+}
+
 // The user's own proxy for the address (from the environment or the
 // desktop's settings), as the engine would have used it had the gate not been
-// its proxy. The gate itself is the application's proxy, so an upstream socket
-// must never be left to the default.
+// its proxy. The gate itself may be the application's proxy, so an upstream
+// socket must never be left to the default.
 QNetworkProxy upstreamProxy(const QString &host, quint16 port)
 {
     if (isLoopback(host))
@@ -106,14 +114,35 @@ QNetworkProxy upstreamProxy(const QString &host, quint16 port)
     return QNetworkProxy::NoProxy;
 }
 
+// The token of a probe's request line ("GET /framelog-probe/<token> HTTP/1.1"),
+// or nothing.
+std::optional<QByteArray> probeToken(const QByteArray &line)
+{
+    const QList<QByteArray> parts = line.trimmed().split(' ');
+    if (parts.size() != 3 || parts[0] != "GET" || !parts[1].startsWith(kProbePath) ||
+        !parts[2].startsWith("HTTP/"))
+        return std::nullopt;
+    const QByteArray token = parts[1].mid(kProbePath.size());
+    if (token.isEmpty() || token.size() > 64)
+        return std::nullopt;
+    return token;
+}
+
 } // namespace
 
 class GateServer;
 
 struct OfflineGate::State {
+    explicit State(Limits limits) : limits(limits) {}
+    const Limits limits;
     std::atomic<int> closers{0};
     std::atomic<int> refused{0};
     std::atomic<int> relayed{0};
+    std::atomic<int> foreign{0};
+    std::atomic<int> turnedAway{0};
+    std::atomic<int> idleCuts{0};
+    std::atomic<qint64> buffered{0};
+    OfflineGateProbes probes;
 
     class Thread : public QThread {
     public:
@@ -133,25 +162,52 @@ struct OfflineGate::State {
 };
 
 namespace {
+class Session;
+}
+
+// The listener and its sessions, on the gate's thread.
+class GateServer : public QTcpServer {
+public:
+    explicit GateServer(OfflineGate::State *state);
+
+    OfflineGate::State *state() const { return m_state; }
+    void cutAll();
+
+    // What each socket of a session may hold, read and waiting to be sent:
+    // all sessions together hold at most the limit's bytes.
+    qint64 share() const
+    {
+        const OfflineGate::Limits &limits = m_state->limits;
+        return std::max<qint64>(4096, limits.bufferedBytes / (4 * std::max(1, limits.sessions)));
+    }
+
+private:
+    void accept(QTcpSocket *client);
+
+    OfflineGate::State *m_state;
+    QList<QPointer<Session>> m_sessions;
+};
+
+namespace {
 
 // One browser connection: the SOCKS5 handshake, then a tunnel to the address
-// it asked for. Lives on the gate's thread.
+// it asked for (or a probe, answered by the gate itself). Lives on the gate's
+// thread.
 class Session : public QObject {
 public:
-    Session(QTcpSocket *client, OfflineGate::State *state, QObject *parent)
-        : QObject(parent), m_client(client), m_state(state)
+    Session(QTcpSocket *client, GateServer *server)
+        : QObject(server), m_client(client), m_server(server), m_state(server->state())
     {
         m_client->setParent(this);
-        m_client->setReadBufferSize(kReadBuffer);
+        m_client->setReadBufferSize(m_server->share());
         connect(m_client, &QTcpSocket::readyRead, this, [this] { clientReadable(); });
         connect(m_client, &QTcpSocket::bytesWritten, this, [this] { flow(m_upstream, m_client); });
         connect(m_client, &QTcpSocket::disconnected, this, [this] { clientGone(); });
         m_timer.setSingleShot(true);
         connect(&m_timer, &QTimer::timeout, this, [this] { timedOut(); });
-        m_timer.start(kHandshakeTimeoutMs);
+        m_timer.start(m_state->limits.handshakeTimeoutMs);
         clientReadable();
     }
-
     // Both sockets closed at once, nothing pending is sent.
     void cut()
     {
@@ -162,11 +218,12 @@ public:
         m_client->abort();
         if (m_upstream)
             m_upstream->abort();
+        account();
         deleteLater();
     }
 
 private:
-    enum class Stage { Greeting, Request, Connecting, Relaying, Closing };
+    enum class Stage { Greeting, Request, Connecting, Relaying, Probe, Closing };
 
     bool closed() const { return m_state->closers.load() > 0; }
 
@@ -184,6 +241,7 @@ private:
         case Stage::Connecting:
         case Stage::Greeting:
         case Stage::Request:
+        case Stage::Probe:
             break;
         }
         m_in += m_client->readAll();
@@ -195,16 +253,21 @@ private:
             readGreeting();
         if (m_stage == Stage::Request)
             readRequest();
+        if (m_stage == Stage::Probe)
+            readProbe(true);
     }
 
     void readGreeting()
     {
-        if (m_in.size() < 2)
+        if (m_in.isEmpty())
             return;
         if (m_in[0] != kVersion) {
-            cut();
+            // Not SOCKS: only a probe that reached the gate straight.
+            readProbe(false);
             return;
         }
+        if (m_in.size() < 2)
+            return;
         const qsizetype methods = uchar(m_in[1]);
         if (m_in.size() < 2 + methods)
             return;
@@ -265,6 +328,12 @@ private:
             refuse(CommandNotSupported);
             return;
         }
+        if (isThisMachine(host) && port == m_server->serverPort()) {
+            // A probe through the gate: answered here, open or closed.
+            m_client->write(reply(Succeeded));
+            m_stage = Stage::Probe;
+            return;
+        }
         if (closed()) {
             ++m_state->refused;
             refuse(NotAllowed);
@@ -273,13 +342,35 @@ private:
         connectUpstream(host, port);
     }
 
+    // The request line of a probe, once it is there.
+    void readProbe(bool throughGate)
+    {
+        const qsizetype end = m_in.indexOf("\r\n");
+        if (end < 0) {
+            // Until the line is whole, it must still read as a probe's.
+            if (!QByteArray("GET ").startsWith(m_in.left(4)))
+                cut();
+            return;
+        }
+        const std::optional<QByteArray> token = probeToken(m_in.left(end));
+        if (!token) {
+            cut();
+            return;
+        }
+        m_in.clear();
+        m_stage = Stage::Probe;
+        emit m_state->probes.probeSeen(*token, throughGate);
+        m_client->write(kProbeAnswer);
+        finishWriting();
+    }
+
     void connectUpstream(const QString &host, quint16 port)
     {
         m_stage = Stage::Connecting;
-        m_timer.start(kConnectTimeoutMs);
+        m_timer.start(m_state->limits.connectTimeoutMs);
         m_upstream = new QTcpSocket(this);
         m_upstream->setProxy(upstreamProxy(host, port));
-        m_upstream->setReadBufferSize(kReadBuffer);
+        m_upstream->setReadBufferSize(m_server->share());
         connect(m_upstream, &QTcpSocket::connected, this, [this] { upstreamConnected(); });
         connect(m_upstream, &QTcpSocket::errorOccurred, this,
                 [this](QAbstractSocket::SocketError error) {
@@ -304,9 +395,10 @@ private:
             cut();
             return;
         }
-        m_timer.stop();
         m_stage = Stage::Relaying;
         ++m_state->relayed;
+        m_quiet.start();
+        m_timer.start(m_state->limits.idleTimeoutMs);
         m_client->write(reply(Succeeded));
         // Anything the browser sent ahead of the answer belongs to the tunnel.
         if (!m_in.isEmpty()) {
@@ -317,8 +409,9 @@ private:
         flow(m_upstream, m_client);
     }
 
-    // Moves what `from` holds to `to`, as much as `to` takes, and passes an
-    // end of `from` on once everything before it has gone.
+    // Moves what `from` holds to `to`, as much as `to` may hold, and passes
+    // an end of `from` on once everything before it has gone. A slow reader
+    // slows the sender: what `to` has not sent stays unread in `from`.
     void flow(QTcpSocket *from, QTcpSocket *to)
     {
         if (m_done || m_stage != Stage::Relaying || !from || !to)
@@ -330,17 +423,34 @@ private:
         if (to->state() != QAbstractSocket::ConnectedState) {
             from->readAll(); // nobody left to hear it
         } else {
-            while (from->bytesAvailable() > 0 && to->bytesToWrite() < kHighWater) {
-                const QByteArray chunk = from->read(kChunk);
+            const qint64 share = m_server->share();
+            while (from->bytesAvailable() > 0 && to->bytesToWrite() < share) {
+                const QByteArray chunk = from->read(std::min(kChunk, share - to->bytesToWrite()));
                 if (chunk.isEmpty())
                     break;
                 to->write(chunk);
+                m_quiet.start();
             }
         }
+        account();
         if (from->state() == QAbstractSocket::UnconnectedState && from->bytesAvailable() == 0 &&
             to->state() == QAbstractSocket::ConnectedState)
             to->disconnectFromHost();
         finishIfDone();
+    }
+
+    // Keeps the gate's count of what this session holds.
+    void account()
+    {
+        qint64 held = 0;
+        if (!m_done) {
+            for (const QTcpSocket *socket : {m_client, m_upstream.data()}) {
+                if (socket)
+                    held += socket->bytesToWrite() + socket->bytesAvailable();
+            }
+        }
+        m_state->buffered += held - m_held;
+        m_held = held;
     }
 
     void clientGone()
@@ -351,12 +461,15 @@ private:
             flow(m_client, m_upstream);
             return;
         }
+        if (m_stage == Stage::Closing) {
+            finishIfDone();
+            return;
+        }
         cut();
     }
 
     void refuse(Reply code)
     {
-        m_timer.stop();
         if (m_upstream)
             m_upstream->abort();
         m_client->write(reply(code));
@@ -366,6 +479,7 @@ private:
     // Closes the client once what was written has gone.
     void finishWriting()
     {
+        m_timer.start(m_state->limits.handshakeTimeoutMs); // a reader that never reads
         m_stage = Stage::Closing;
         m_client->disconnectFromHost();
         finishIfDone();
@@ -373,10 +487,30 @@ private:
 
     void timedOut()
     {
-        if (m_stage == Stage::Connecting)
+        if (m_done)
+            return;
+        switch (m_stage) {
+        case Stage::Connecting:
             refuse(TtlExpired);
-        else if (m_stage != Stage::Relaying)
+            return;
+        case Stage::Relaying: {
+            // Traffic restarts the count: wait for the rest of the time.
+            const qint64 left = m_state->limits.idleTimeoutMs - m_quiet.elapsed();
+            if (left > 0) {
+                m_timer.start(int(left));
+                return;
+            }
+            ++m_state->idleCuts;
             cut();
+            return;
+        }
+        case Stage::Greeting:
+        case Stage::Request:
+        case Stage::Probe:
+        case Stage::Closing:
+            cut();
+            return;
+        }
     }
 
     void finishIfDone()
@@ -389,47 +523,66 @@ private:
         if (!clientOpen && !upstreamOpen) {
             m_done = true;
             m_timer.stop();
+            account();
             deleteLater();
         }
     }
 
     QTcpSocket *m_client;
-    QTcpSocket *m_upstream = nullptr;
+    QPointer<QTcpSocket> m_upstream;
+    GateServer *m_server;
     OfflineGate::State *m_state;
     QByteArray m_in;
     QTimer m_timer;
+    // Since the tunnel last carried a byte.
+    QElapsedTimer m_quiet;
+    qint64 m_held = 0;
     Stage m_stage = Stage::Greeting;
     bool m_done = false;
 };
 
 } // namespace
 
-class GateServer : public QTcpServer {
-public:
-    explicit GateServer(OfflineGate::State *state) : m_state(state)
-    {
-        // Never through a proxy, the application's (that is this gate) least of all.
-        setProxy(QNetworkProxy::NoProxy);
-        connect(this, &QTcpServer::newConnection, this, [this] {
-            m_sessions.removeAll(nullptr);
-            while (QTcpSocket *client = nextPendingConnection())
-                m_sessions.append(new Session(client, m_state, this));
-        });
-    }
+GateServer::GateServer(OfflineGate::State *state) : m_state(state)
+{
+    // Never through a proxy, the application's (that is this gate) least of all.
+    setProxy(QNetworkProxy::NoProxy);
+    connect(this, &QTcpServer::newConnection, this, [this] {
+        while (QTcpSocket *client = nextPendingConnection())
+            accept(client);
+    });
+}
 
-    void cutAll()
-    {
-        for (const QPointer<Session> &session : std::as_const(m_sessions)) {
-            if (session)
-                session->cut();
-        }
-        m_sessions.clear();
+void GateServer::accept(QTcpSocket *client)
+{
+    // Whose socket is at the other end: the kernel lists it with the
+    // client's address as its own.
+    const std::optional<uid_t> owner = tcpSocketOwner(
+        {client->peerAddress(), client->peerPort()}, {client->localAddress(), client->localPort()});
+    if (!owner || *owner != ::geteuid()) {
+        ++m_state->foreign;
+        client->abort();
+        client->deleteLater();
+        return;
     }
+    m_sessions.removeAll(nullptr);
+    if (m_sessions.size() >= m_state->limits.sessions) {
+        ++m_state->turnedAway;
+        client->abort();
+        client->deleteLater();
+        return;
+    }
+    m_sessions.append(new Session(client, this));
+}
 
-private:
-    OfflineGate::State *m_state;
-    QList<QPointer<Session>> m_sessions;
-};
+void GateServer::cutAll()
+{
+    for (const QPointer<Session> &session : std::as_const(m_sessions)) {
+        if (session)
+            session->cut();
+    }
+    m_sessions.clear();
+}
 
 void OfflineGate::State::Thread::run()
 {
@@ -443,7 +596,7 @@ void OfflineGate::State::Thread::run()
     server = nullptr;
 }
 
-OfflineGate::OfflineGate() : d(std::make_unique<State>())
+OfflineGate::OfflineGate(Limits limits) : d(std::make_unique<State>(limits))
 {
     d->thread.setObjectName(QStringLiteral("OfflineGate"));
     d->thread.start();
@@ -470,6 +623,11 @@ OfflineGate &OfflineGate::instance()
         });
     }
     return *processGate;
+}
+
+bool OfflineGate::exists()
+{
+    return processGate != nullptr;
 }
 
 quint16 OfflineGate::port() const
@@ -506,6 +664,31 @@ int OfflineGate::refusedCount() const
 int OfflineGate::relayedCount() const
 {
     return d->relayed.load();
+}
+
+int OfflineGate::foreignCount() const
+{
+    return d->foreign.load();
+}
+
+int OfflineGate::turnedAwayCount() const
+{
+    return d->turnedAway.load();
+}
+
+int OfflineGate::idleCutCount() const
+{
+    return d->idleCuts.load();
+}
+
+qint64 OfflineGate::bufferedBytes() const
+{
+    return d->buffered.load();
+}
+
+OfflineGateProbes *OfflineGate::probes() const
+{
+    return &d->probes;
 }
 
 } // namespace framelog

@@ -5,47 +5,26 @@
 
 namespace framelog {
 
-// What the browser knows of one request when it decides whether to let it go.
-struct RequestFacts {
-    QUrl url;
-    // The address of the top page the request is made for.
-    QUrl firstParty;
-    // The request loads a page into a window (not a frame, picture, script...).
-    bool mainFrame = false;
-    // A page script reads the address (fetch or XMLHttpRequest).
-    bool scriptRead = false;
-    // A page's script or link asked for a main-frame navigation (the user did
-    // not type, reload or step through the history).
-    bool pageInitiated = false;
-    // The page the window shows before this navigation; for a new popup, the
-    // page that opened it.
-    QUrl windowPage;
-};
-
 enum class OfflineState {
     Online,
-    // Offline, and the offline gate stands between the engine and the
-    // network: only what goes around the gate (loopback and link-local
-    // addresses) and WebSockets are refused here.
+    // Offline, and the engine is known to send its requests to the closed
+    // offline gate: only what goes around a proxy (loopback, link-local and
+    // unspecified addresses) and WebSockets are refused here, so that the
+    // engine's cache can still answer the rest.
     OfflineBehindGate,
-    // Offline with no gate: every network request is refused here.
+    // Offline with no gate, or before the engine has taken the gate as its
+    // proxy: every network request is refused here.
     Offline,
 };
 
-// Whether the browser refuses the request:
-// - while offline, a request that would reach a network host that the gate
-//   does not stand in front of;
-// - always, a local file that a page reads and that was not loaded as part of
-//   it: a script's read of a file, a frame, picture or script outside the
-//   top page's folder, and a page-made navigation of a window to a file
-//   outside the folder of the page it shows (another page of the same origin
-//   could script it). Folders and files are compared after links are
-//   resolved.
-bool refuseRequest(const RequestFacts &request, OfflineState offline);
-// The first part alone, for requests that no page makes (a service worker's).
+// Whether the browser refuses a request for `url` while in `offline`: a
+// request that would reach a network host the gate does not stand in front
+// of. Local files follow Chromium's own rules and are never refused here.
 bool refuseWhileOffline(const QUrl &url, OfflineState offline);
 
-// A network address that Chromium never sends through a proxy.
+// A network address that the engine never sends through a proxy (loopback,
+// link-local, a host name without a dot), or that names this machine itself
+// (0.0.0.0, ::).
 bool bypassesProxy(const QUrl &url);
 
 // Where a window asked for at `wanted` goes on a screen whose free area is

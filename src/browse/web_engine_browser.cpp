@@ -1,7 +1,9 @@
 #include "browse/web_engine_browser.h"
 
-#include "browse/offline_gate.h"
+#include "browse/offline_switch.h"
+#include "browse/page_sockets.h"
 #include "browse/web_engine_profiles.h"
+#include "browse/webrtc_guard.h"
 #include "core/secrets.h"
 #include "ui/window_title.h"
 
@@ -11,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLineEdit>
-#include <QNetworkProxy>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
@@ -21,12 +22,14 @@
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWebEngineDownloadRequest>
 #include <QWebEngineHistory>
 #include <QWebEngineLoadingInfo>
 #include <QWebEngineNewWindowRequest>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 #include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 #include <QWebEngineView>
@@ -56,19 +59,6 @@ bool isHttp(const QUrl &url)
     return scheme == u"http" || scheme == u"https";
 }
 
-// Whether the engine was told to use a proxy of its own, which it would use
-// instead of the application's.
-bool engineHasOwnProxy()
-{
-    const QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    for (const char *flag :
-         {"--proxy-server", "--no-proxy-server", "--proxy-pac-url", "--proxy-auto-detect"}) {
-        if (flags.contains(flag))
-            return true;
-    }
-    return false;
-}
-
 QString jsString(const QString &text)
 {
     const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
@@ -91,12 +81,20 @@ public:
     void addOwner(WebEngineBrowser *owner) { m_owners.append(owner); }
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
+        // A shared profile's service workers serve every control of it: one
+        // control offline keeps them off the network. A control's probe
+        // must reach the closed gate whatever the others say.
+        const QUrl url = info.requestUrl();
+        bool refused = false;
         for (const auto &owner : std::as_const(m_owners)) {
-            if (owner && refuseWhileOffline(info.requestUrl(), owner->offlineState())) {
-                info.block(true);
+            if (!owner)
+                continue;
+            if (owner->isOfflineProbe(url))
                 return;
-            }
+            refused = refused || owner->refusesWhileOffline(url);
         }
+        if (refused)
+            info.block(true);
     }
 
 private:
@@ -107,32 +105,22 @@ private:
 
 class WebEngineBrowser::Page : public QWebEnginePage {
 public:
-    // `opener` is the page that opened this one, for a popup.
-    Page(QWebEngineProfile *profile, WebEngineBrowser *owner, QObject *parent,
-         const Page *opener = nullptr)
-        : QWebEnginePage(profile, parent), m_owner(owner),
-          m_shown(opener ? opener->shownPage() : QUrl())
+    Page(QWebEngineProfile *profile, WebEngineBrowser *owner, QObject *parent)
+        : QWebEnginePage(profile, parent), m_owner(owner)
     {
         // Chromium's popup blocker then applies: only a user's gesture opens
         // a window.
         settings()->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
         setUrlRequestInterceptor(new Rules(this));
-        connect(this, &QWebEnginePage::loadingChanged, this,
-                [this](const QWebEngineLoadingInfo &info) {
-                    if (info.status() == QWebEngineLoadingInfo::LoadSucceededStatus)
-                        m_shown = url();
-                });
+        guardWebRtc(offline());
         if (m_owner) {
             connect(this, &QWebEnginePage::newWindowRequested, m_owner,
                     [this](QWebEngineNewWindowRequest &request) {
                         if (m_owner)
-                            m_owner->openPopup(request, this);
+                            m_owner->openPopup(request);
                     });
         }
     }
-
-    // The page this window showed last (a new popup: its opener's).
-    QUrl shownPage() const { return m_shown; }
 
     bool offline() const { return m_owner && m_owner->Offline(); }
 
@@ -155,6 +143,22 @@ public:
 
     static QString offlineTitle() { return QStringLiteral("Not available offline"); }
 
+    // The page's WebRTC for documents to come, and for the one shown.
+    void guardWebRtc(bool offline)
+    {
+        const QString name = QStringLiteral("framelog-webrtc-guard");
+        for (const QWebEngineScript &old : scripts().find(name))
+            scripts().remove(old);
+        QWebEngineScript guard;
+        guard.setName(name);
+        guard.setWorldId(QWebEngineScript::MainWorld);
+        guard.setInjectionPoint(QWebEngineScript::DocumentCreation);
+        guard.setRunsOnSubFrames(true);
+        guard.setSourceCode(webRtcGuardScript(offline));
+        scripts().insert(guard);
+        runJavaScript(webRtcGuardSwitch(offline), QWebEngineScript::ApplicationWorld);
+    }
+
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType type, bool isMainFrame) override
     {
@@ -174,17 +178,14 @@ private:
         explicit Rules(Page *page) : QWebEngineUrlRequestInterceptor(page), m_page(page) {}
         void interceptRequest(QWebEngineUrlRequestInfo &info) override
         {
-            RequestFacts facts;
-            facts.url = info.requestUrl();
-            facts.firstParty = info.firstPartyUrl();
-            facts.mainFrame =
-                info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeMainFrame;
-            facts.scriptRead = info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeXhr;
-            facts.pageInitiated = facts.mainFrame && !info.initiator().isEmpty();
-            facts.windowPage = m_page->m_shown;
-            const OfflineState offline =
-                m_page->m_owner ? m_page->m_owner->offlineState() : OfflineState::Online;
-            if (refuseRequest(facts, offline))
+            const QUrl url = info.requestUrl();
+            // Files follow Chromium's own rules: a file page's pictures,
+            // frames and scripts load from any folder (Qt lets them, or
+            // nothing at all), and a script reads no file (Qt would let it).
+            const bool scriptReadsFile =
+                url.isLocalFile() &&
+                info.resourceType() == QWebEngineUrlRequestInfo::ResourceTypeXhr;
+            if (scriptReadsFile || (m_page->m_owner && m_page->m_owner->refusesWhileOffline(url)))
                 info.block(true);
         }
 
@@ -193,13 +194,12 @@ private:
     };
 
     QPointer<WebEngineBrowser> m_owner;
-    QUrl m_shown;
 };
 
 // A popup: the page with its address above it, in a window of its own.
 class WebEngineBrowser::PopupWindow : public QWidget {
 public:
-    PopupWindow(QWebEngineProfile *profile, WebEngineBrowser *owner, const Page *opener)
+    PopupWindow(QWebEngineProfile *profile, WebEngineBrowser *owner)
     {
         setObjectName(QStringLiteral("PopupWindow"));
         setAttribute(Qt::WA_DeleteOnClose);
@@ -210,7 +210,7 @@ public:
         m_view = new QWebEngineView(this);
         m_view->setObjectName(QStringLiteral("PopupPage"));
         m_view->setAccessibleName(tr("Web page"));
-        m_page = new Page(profile, owner, m_view, opener);
+        m_page = new Page(profile, owner, m_view);
         m_view->setPage(m_page);
         auto *layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -279,16 +279,6 @@ private:
 bool WebEngineBrowser::prepareEnvironment()
 {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    // WebRTC sends UDP only through a proxy, which Chromium's SOCKS5 never
-    // does: all of it goes through the offline gate (TURN over TCP), so
-    // offline nothing of it leaves the machine. The engine reads this once.
-    const QByteArray policy = "--force-webrtc-ip-handling-policy=disable_non_proxied_udp";
-    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (!flags.endsWith(policy)) {
-        if (!flags.isEmpty())
-            flags += ' ';
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + policy);
-    }
     if (geteuid() != 0)
         return false;
     if (qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
@@ -372,34 +362,20 @@ QUrl WebEngineBrowser::homeUrl()
     return QUrl(QStringLiteral("qrc:/framelog/start.html"));
 }
 
-bool WebEngineBrowser::gateCarriesPages()
-{
-    // Set once, before the first page of the process loads: the engine
-    // takes a later change of proxy only some requests later.
-    static const bool carries = [] {
-        const OfflineGate &gate = OfflineGate::instance();
-        if (!gate.isListening() || engineHasOwnProxy())
-            return false;
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::Socks5Proxy, QStringLiteral("127.0.0.1"), gate.port()));
-        return true;
-    }();
-    return carries;
-}
-
 WebEngineBrowser::WebEngineBrowser(QObject *parent) : WebEngineBrowser(QString(), parent) {}
 
 WebEngineBrowser::WebEngineBrowser(const QString &profile, QObject *parent)
     : TBrowserControl(parent)
 {
     initFramelogResources();
-    gateCarriesPages();
+    page_sockets::rememberProgramSockets(); // before the first page
     m_profile = WebEngineProfiles::acquire(profile);
     // A shared profile has one set of rules, asking each of its controls.
     if (auto *rules = m_profile->findChild<OfflineRules *>())
         rules->addOwner(this);
     else
         m_profile->setUrlRequestInterceptor(new OfflineRules(this, m_profile));
+    m_offlineSwitch = makeOfflineSwitch();
 
     m_view = new QWebEngineView;
     m_view->setObjectName(QStringLiteral("WebBrowser"));
@@ -408,6 +384,7 @@ WebEngineBrowser::WebEngineBrowser(const QString &profile, QObject *parent)
     connectQuestions(page);
 
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
+        m_offlineSwitch->noteOnlineUse();
         ++m_load;
         m_offlineTitle.clear();
         m_errorText.clear();
@@ -559,13 +536,13 @@ void WebEngineBrowser::renderThenReport(quint64 load)
     window->update();
 }
 
-void WebEngineBrowser::openPopup(QWebEngineNewWindowRequest &request, Page *opener)
+void WebEngineBrowser::openPopup(QWebEngineNewWindowRequest &request)
 {
     bool cancel = false;
     emit NewWindow2(cancel);
     if (cancel)
         return;
-    auto *popup = new PopupWindow(m_profile, this, opener);
+    auto *popup = new PopupWindow(m_profile, this);
     connectQuestions(popup->page());
     m_popups.append(popup);
     request.openIn(popup->page());
@@ -624,19 +601,48 @@ void WebEngineBrowser::setOffline(bool offline)
     if (offline == m_offline)
         return;
     m_offline = offline;
-    if (!gateCarriesPages())
-        return;
-    if (offline)
-        OfflineGate::instance().close();
-    else
-        OfflineGate::instance().open();
+    m_offlineSwitch->setOffline(offline);
 }
 
 OfflineState WebEngineBrowser::offlineState() const
 {
-    if (!m_offline)
-        return OfflineState::Online;
-    return gateCarriesPages() ? OfflineState::OfflineBehindGate : OfflineState::Offline;
+    return m_offlineSwitch->state();
+}
+
+bool WebEngineBrowser::refusesWhileOffline(const QUrl &url) const
+{
+    return !m_offlineSwitch->isProbe(url) && refuseWhileOffline(url, m_offlineSwitch->state());
+}
+
+bool WebEngineBrowser::isOfflineProbe(const QUrl &url) const
+{
+    return m_offlineSwitch->isProbe(url);
+}
+
+OfflineSwitch *WebEngineBrowser::makeOfflineSwitch()
+{
+    OfflineSwitch::Hooks hooks;
+    // The engine looks at its proxy again at a request of the profile.
+    hooks.probe = [this](const QUrl &url) {
+        if (m_view)
+            m_view->page()->download(url);
+    };
+    hooks.tellPages = [this](bool offline) {
+        if (m_view)
+            static_cast<Page *>(m_view->page())->guardWebRtc(offline);
+        for (const auto &popup : std::as_const(m_popups)) {
+            if (auto *window = static_cast<PopupWindow *>(popup.data()))
+                window->page()->guardWebRtc(offline);
+        }
+    };
+    auto *offlineSwitch = new OfflineSwitch(std::move(hooks), this);
+    // A probe's answer is not a download.
+    connect(m_profile, &QWebEngineProfile::downloadRequested, offlineSwitch,
+            [offlineSwitch](QWebEngineDownloadRequest *download) {
+                if (offlineSwitch->isProbe(download->url()))
+                    download->cancel();
+            });
+    return offlineSwitch;
 }
 
 QWidget *WebEngineBrowser::widget()

@@ -18,6 +18,8 @@ class QWebEngineProfile;
 
 namespace framelog {
 
+class OfflineSwitch;
+
 // The browser control on Qt WebEngine. A control made without a profile
 // name has its own in-memory profile, so nothing of a session is kept on
 // disk; a named profile keeps cookies, storage and cache in its folder and
@@ -30,19 +32,15 @@ namespace framelog {
 // before as refused. A certificate question waits (deferred) for the
 // handler, which runs from the event loop, not inside the engine's call.
 //
-// Offline: the pages reach the network through the process's offline gate
-// (offline_gate.h), set as the application's proxy before the first page
-// loads. While offline the gate refuses every connection, so Back, Forward
-// and typed addresses load what the engine's memory cache holds, and a page
-// it cannot answer is replaced by a short page of ours saying so; a reload
-// (Refresh, or one the page makes) is not made at all, so the page on screen
-// stays. Loopback and link-local addresses, which the engine never sends
-// through a proxy, and WebSockets are refused before they start. WebRTC may
-// not send UDP of its own (prepareEnvironment), so it too goes only through
-// the gate.
+// Offline (offline_switch.h): nothing of the pages reaches the network, open
+// connections and WebRTC included. Back, Forward and typed addresses load
+// what the engine's memory cache holds once the engine sends its requests
+// to the closed offline gate, and a page it cannot answer is replaced by a
+// short page of ours saying so; a reload (Refresh, or one the page makes)
+// is not made at all, so the page on screen stays. Online the pages reach
+// the network as in Chromium itself.
 //
-// Local files: a page loaded from disk reads only what lies in its own
-// folder (request_rules.h).
+// Local files follow Chromium's own rules.
 //
 // Popups: a page may open a window as Chromium's popup blocker allows a
 // normal browser (a user's gesture); NewWindow2 then decides. An allowed
@@ -57,9 +55,8 @@ class WebEngineBrowser : public TBrowserControl {
     Q_OBJECT
 public:
     // Must run before the QApplication exists: Chromium's sandbox refuses to
-    // run as root, WebEngine needs shared GL contexts, and WebRTC's own UDP
-    // is switched off. Returns true when the process runs as root and the
-    // sandbox is therefore off.
+    // run as root, and WebEngine needs shared GL contexts. Returns true when
+    // the process runs as root and the sandbox is therefore off.
     static bool prepareEnvironment();
 
     // Must run after the QApplication exists and before the first browser:
@@ -99,17 +96,18 @@ public:
     QWebEngineView *view() const { return m_view; }
     // The popup windows opened so far and still open.
     QList<QWidget *> popupWindows() const;
-    // Whether the offline gate carries the pages' traffic (it cannot when it
-    // could not listen, or when the engine was given a proxy of its own);
-    // without it, offline refuses every network request.
-    static bool gateCarriesPages();
     OfflineState offlineState() const;
+    // Whether the pages' interceptors refuse a request for `url` now.
+    bool refusesWhileOffline(const QUrl &url) const;
+    // Whether `url` is this control's offline probe (offline_switch.h).
+    bool isOfflineProbe(const QUrl &url) const;
 
     class Page;
 
 private:
     class PopupWindow;
-    void openPopup(QWebEngineNewWindowRequest &request, Page *opener);
+    void openPopup(QWebEngineNewWindowRequest &request);
+    OfflineSwitch *makeOfflineSwitch();
     // A load ended; `failed` is its address when it failed (reported first
     // as NavigateError), empty otherwise.
     void loadEnded(const QUrl &failed);
@@ -127,6 +125,7 @@ private:
     void renderThenAwake(quint64 wake);
 
     QWebEngineProfile *m_profile = nullptr;
+    OfflineSwitch *m_offlineSwitch = nullptr;
     QPointer<QWebEngineView> m_view;
     QList<QPointer<QWidget>> m_popups;
     bool m_busy = false;

@@ -1,8 +1,8 @@
 #include "record/record_options.h"
 
 #include "core/browser_profile.h"
-#include "settings/credentials.h"
 #include "record/page_rest.h"
+#include "settings/credentials.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -246,6 +246,31 @@ void addRecordOptions(QCommandLineParser &parser)
         QStringLiteral("[RECIPE...]"));
 }
 
+namespace {
+
+// Recipes that share a named profile share its pages' service workers and
+// its offline rule: one of them offline would refuse the others' requests
+// too, and one online could serve an offline one. So they must agree.
+void checkSharedProfiles(const QList<RecordJob> &jobs)
+{
+    QHash<QString, const RecordJob *> first;
+    for (const RecordJob &job : jobs) {
+        const QString profile = job.recipe.profile.value_or(kNoProfile);
+        if (profile.isEmpty() || profile == kNoProfile)
+            continue;
+        const RecordJob *other = first.value(profile);
+        if (!other) {
+            first.insert(profile, &job);
+        } else if (other->recipe.offline != job.recipe.offline) {
+            throw ERecipe(QStringLiteral("%1 and %2 share the profile \"%3\" but not offline: "
+                                         "a profile is online or offline as a whole")
+                              .arg(other->name, job.name, profile));
+        }
+    }
+}
+
+} // namespace
+
 RecordPlan recordPlan(const QCommandLineParser &parser)
 {
     RecordPlan plan;
@@ -302,6 +327,7 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
                                            : job.name + QStringLiteral(": ") + e.message());
         }
     }
+    checkSharedProfiles(plan.jobs);
     return plan;
 }
 

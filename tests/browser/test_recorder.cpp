@@ -2,6 +2,8 @@
 // the window program's own command line.
 #include "browser_test.h"
 #include "jpeg_reader.h"
+#include "local_http_server.h"
+#include "python_server.h"
 
 #include "record/record_options.h"
 #include "settings/recipe.h"
@@ -118,6 +120,30 @@ QByteArray bytesOf(const QString &path)
     return readWholeFile(path).value_or(QByteArray("(unreadable)"));
 }
 
+// The TCP sockets process `pid` listens on, as the kernel lists them.
+int listeningSockets(qint64 pid)
+{
+    QSet<QByteArray> own;
+    const QDir fds(QStringLiteral("/proc/%1/fd").arg(pid));
+    for (const QString &fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(fds.filePath(fd));
+        if (target.contains(QStringLiteral("socket:[")))
+            own.insert(target.section(u'[', 1).chopped(1).toLatin1());
+    }
+    int listening = 0;
+    for (const char *table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+        QFile file{QLatin1String(table)};
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (QByteArray line = file.readLine(); !line.isEmpty(); line = file.readLine()) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() > 9 && fields[3] == "0A" && own.contains(fields[9]))
+                ++listening;
+        }
+    }
+    return listening;
+}
+
 } // namespace
 
 class TestRecorder : public QObject {
@@ -130,6 +156,8 @@ private slots:
     void refusals_data();
     void refusals();
     void printedRecipeGivesTheSameRun();
+    void recordsWebRtcWithoutAGate_data();
+    void recordsWebRtcWithoutAGate();
     void keepsItsOwnPicturesInDayFolders();
 
 private:
@@ -368,6 +396,67 @@ void TestRecorder::printedRecipeGivesTheSameRun()
         QCOMPARE(version.process.readAllStandardOutput(),
                  QFileInfo(program).fileName().toUtf8() + " " FRAMELOG_VERSION "\n");
     }
+}
+
+void TestRecorder::recordsWebRtcWithoutAGate_data()
+{
+    QTest::addColumn<bool>("answererOnTheLan");
+    QTest::newRow("two connections of the page") << false;
+    QTest::newRow("an answerer on the LAN") << true;
+}
+
+// A page's WebRTC plays in the recorder's pictures, as in Chromium; with no
+// recipe that can go offline, the recorder has no gate: it listens nowhere.
+void TestRecorder::recordsWebRtcWithoutAGate()
+{
+    QFETCH(bool, answererOnTheLan);
+    std::unique_ptr<PythonServer> signal;
+    std::unique_ptr<Program> answerer;
+    QString url;
+    if (answererOnTheLan) {
+        const QHostAddress own = LocalHttpServer::ownAddress();
+        if (own.isNull())
+            QSKIP("this machine has no address besides loopback");
+        signal = std::make_unique<PythonServer>(QStringLiteral("rtc_signal.py"),
+                                                QStringList{own.toString()});
+        QVERIFY(signal->isRunning());
+        const QString base = QStringLiteral("http://%1:%2").arg(own.toString()).arg(signal->port());
+        url = base + QStringLiteral("/camera.html");
+        // Another browser process answers, giving its addresses plainly as a
+        // camera's own WebRTC server does.
+        answerer = std::make_unique<Program>(
+            kRecorder,
+            QStringList{
+                QStringLiteral("--url"), base + QStringLiteral("/answerer.html"),
+                QStringLiteral("--every"), QStringLiteral("10s"), QStringLiteral("--pattern"),
+                dir.filePath(QStringLiteral("answerer%counter%.jpg")), QStringLiteral("--quiet")},
+            QStringList{QStringLiteral(
+                "QTWEBENGINE_CHROMIUM_FLAGS=--disable-features=WebRtcHideLocalIpsWithMdns")});
+    } else {
+        url = QUrl::fromLocalFile(QStringLiteral(FRAMELOG_TEST_PAGES "/webrtc-loopback.html"))
+                  .toString();
+    }
+    const QString folder =
+        dir.filePath(answererOnTheLan ? QStringLiteral("rtc-lan") : QStringLiteral("rtc-page"));
+    QDir(dir.path()).mkpath(QFileInfo(folder).fileName());
+    Program recorder(kRecorder,
+                     {QStringLiteral("--url"), url, QStringLiteral("--size"),
+                      QStringLiteral("320x240"), QStringLiteral("--every"), QStringLiteral("500ms"),
+                      QStringLiteral("--pattern"), folder + QStringLiteral("/r%counter%.jpg")});
+    const auto green = [&] {
+        const QStringList newestFirst = QDir(folder).entryList(QDir::Files, QDir::Time);
+        if (newestFirst.isEmpty())
+            return false;
+        const QImage last = decodeJpeg(bytesOf(folder + u'/' + newestFirst.first()));
+        if (last.isNull())
+            return false;
+        const QColor centre = last.pixelColor(last.rect().center());
+        return centre.green() > 180 && centre.red() < 80 && centre.blue() < 80;
+    };
+    QVERIFY2(QTest::qWaitFor(green, 60000), qPrintable(recorder.errors.join(u'\n')));
+    QCOMPARE(listeningSockets(recorder.process.processId()), 0);
+    recorder.process.terminate();
+    QVERIFY(recorder.finish());
 }
 
 // A day's folder made by the pattern, the record's own pictures kept to two

@@ -84,6 +84,8 @@ private slots:
     void cameraKeys_data();
     void cameraKeys();
     void credentialsInThePlan();
+    void sharedProfilesAgreeOnOffline_data();
+    void sharedProfilesAgreeOnOffline();
 
 private:
     QTemporaryDir dir;
@@ -459,6 +461,41 @@ void TestCameraRules::credentialsInThePlan()
                  planFor({"--password-file", secret});
              }),
              QStringLiteral("user and password-file go together"));
+}
+
+void TestCameraRules::sharedProfilesAgreeOnOffline_data()
+{
+    QTest::addColumn<QByteArray>("yard");
+    QTest::addColumn<QByteArray>("gate");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("one profile, both online")
+        << QByteArray("profile=cams\n") << QByteArray("profile=cams\n") << "";
+    QTest::newRow("one profile, both offline") << QByteArray("profile=cams\noffline=true\n")
+                                               << QByteArray("profile=cams\noffline=true\n") << "";
+    QTest::newRow("one profile, one offline")
+        << QByteArray("profile=cams\n") << QByteArray("profile=cams\noffline=true\n")
+        << "yard and gate share the profile \"cams\" but not offline";
+    QTest::newRow("two profiles") << QByteArray("profile=yard\n")
+                                  << QByteArray("profile=gate\noffline=true\n") << "";
+    // Each "none" is a profile of its own.
+    QTest::newRow("no profile") << QByteArray("profile=none\n") << QByteArray("offline=true\n")
+                                << "";
+}
+
+void TestCameraRules::sharedProfilesAgreeOnOffline()
+{
+    QFETCH(QByteArray, yard);
+    QFETCH(QByteArray, gate);
+    QFETCH(QString, error);
+    const QString yardFile = writeFile(dir.filePath(QStringLiteral("yard.ini")),
+                                       "url=http://yard.example/\n" + yard, kOwn);
+    const QString gateFile = writeFile(dir.filePath(QStringLiteral("gate.ini")),
+                                       "url=http://gate.example/\n" + gate, kOwn);
+    const QString problem = errorOf([&] { planFor({yardFile, gateFile}); });
+    if (error.isEmpty())
+        QCOMPARE(problem, QString());
+    else
+        QVERIFY2(problem.startsWith(error), qPrintable(problem));
 }
 
 QTEST_GUILESS_MAIN(TestCameraRules)
