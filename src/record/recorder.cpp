@@ -5,8 +5,9 @@
 #include "capture/page_capture.h"
 #include "core/length_text.h"
 #include "core/secrets.h"
-#include "record/picture_keeper.h"
 #include "record/page_rest.h"
+#include "record/picture_keeper.h"
+#include "record/return_watch.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -87,6 +88,8 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
             &RecordCamera::WebBrowserAuthenticationRequired);
     connect(m_browser, &TBrowserControl::CertificateError, this,
             &RecordCamera::WebBrowserCertificateError);
+    m_returnWatch = new ReturnWatch(this);
+    connect(m_returnWatch, &ReturnWatch::cameBack, this, &RecordCamera::cameraAnswers);
 
     // The browser area is a window of its own, of the recipe's size: on the
     // offscreen platform nothing is seen, and the page draws as on a screen.
@@ -190,6 +193,7 @@ void RecordCamera::stop(QDeadlineTimer deadline)
         m_firstPictureFallback->stop();
     if (m_rest)
         m_rest->stop();
+    m_returnWatch->stop();
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
@@ -375,6 +379,9 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
     m_pageFailing = true;
     PageTimer->setInterval(quint32(retry));
     PageTimer->setEnabled(!m_stopped);
+    // Offline, nothing is reached anyway.
+    if (!m_stopped && !m_job.recipe.offline)
+        m_returnWatch->watch(QUrl(url));
     startPictures();
 }
 
@@ -388,10 +395,22 @@ void RecordCamera::WebBrowserNavigateComplete2(const QString &)
         // Up again; pictures wait until the page is drawn (PageDrawn).
         m_pageFailing = false;
         m_failureNote.clear();
+        m_returnWatch->stop();
         PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));
         PageTimer->setEnabled(!m_stopped && m_job.recipe.reload);
     }
     startPictures();
+}
+
+void RecordCamera::cameraAnswers()
+{
+    if (m_stopped || !m_pageFailing)
+        return;
+    logLine(QStringLiteral("the camera answers again; trying now"), false);
+    // The next try, should this one fail too, comes a full delay later.
+    PageTimer->setEnabled(false);
+    PageTimer->setEnabled(true);
+    reload();
 }
 
 void RecordCamera::WebBrowserPageDrawn()

@@ -22,6 +22,7 @@ namespace framelog {
 class LoadWait;
 class PictureKeeper;
 class PageRest;
+class ReturnWatch;
 class TBrowserControl;
 class TTimer;
 struct AuthChallenge;
@@ -42,8 +43,10 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // a refused certificate or login, an HTTP status of 400 or more, a renderer
 // that ended) no picture is taken; each try logs one line with the reason,
 // the ticks meanwhile are counted as missed, and the page is asked for
-// again after a delay growing from 5 s (PageOutage). Once the first good
-// load is drawn, the record goes on and logs how long the page was down.
+// again after a delay growing from 5 s (PageOutage); a camera that could
+// not be reached is tried at once when its port opens (ReturnWatch). Once
+// the first good load is drawn, the record goes on and logs how long the
+// page was down.
 //
 // Logins are answered with the job's user and password, once per
 // challenge: asked again, the answer was refused, and the load fails with
@@ -96,6 +99,8 @@ public:
     void WebBrowserNavigateComplete2(const QString &url);
     void WebBrowserNavigateError(const QString &url);
     void WebBrowserPageDrawn();
+    // The port of a camera that could not be reached has opened.
+    void cameraAnswers();
     void WebBrowserAuthenticationRequired(AuthChallenge &challenge);
     void WebBrowserCertificateError(const CertificateFacts &facts, bool &accept);
 
@@ -139,6 +144,7 @@ private:
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
     PageRest *m_rest = nullptr;
+    ReturnWatch *m_returnWatch = nullptr;
     // The picture a resting page's tick found, and whether it is fresh.
     QImage m_restPicture;
     bool m_restFresh = true;

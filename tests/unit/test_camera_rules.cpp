@@ -1,17 +1,21 @@
 // The rules behind real cameras, without a browser: fingerprints, passwords
-// kept out of addresses, the back-off of a camera that is down, profile
+// kept out of addresses, the back-off of a camera that is down and the
+// watch for its return, profile
 // names and locks, remembered certificates, password files and the recipe
 // keys that carry them.
 #include "core/browser_profile.h"
 #include "core/secrets.h"
 #include "record/page_outage.h"
 #include "record/record_options.h"
+#include "record/return_watch.h"
 #include "settings/certificate_exceptions.h"
 #include "settings/credentials.h"
 #include "settings/recipe.h"
 
 #include <QCommandLineParser>
 #include <QFile>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,6 +77,8 @@ private slots:
     void retriesBackOff_data();
     void retriesBackOff();
     void outagesAreCounted();
+    void aClosedPortThatOpensIsBack_data();
+    void aClosedPortThatOpensIsBack();
     void theOldPageIsNoPicture_data();
     void theOldPageIsNoPicture();
     void profileNames_data();
@@ -204,6 +210,44 @@ void TestCameraRules::outagesAreCounted()
     outage.missTick();
     QCOMPARE(outage.summaryText(165000),
              QStringLiteral("4 missed while the page was down (2 outages, 1 min 25 s)"));
+}
+
+void TestCameraRules::aClosedPortThatOpensIsBack_data()
+{
+    QTest::addColumn<QString>("scheme");
+    QTest::addColumn<bool>("openAtFirst");
+    QTest::addColumn<bool>("back");
+    QTest::newRow("closed, then open") << "http" << false << true;
+    QTest::newRow("https, closed, then open") << "https" << false << true;
+    // A camera that answers with an error: reaching it is not the trouble.
+    QTest::newRow("open throughout") << "http" << true << false;
+    QTest::newRow("not a web address") << "ftp" << false << false;
+}
+
+void TestCameraRules::aClosedPortThatOpensIsBack()
+{
+    QFETCH(QString, scheme);
+    QFETCH(bool, openAtFirst);
+    QFETCH(bool, back);
+    QTcpServer camera;
+    QVERIFY(camera.listen(QHostAddress::LocalHost));
+    const quint16 port = camera.serverPort();
+    if (!openAtFirst)
+        camera.close();
+    ReturnWatch watch(nullptr, 50);
+    QSignalSpy cameBack(&watch, &ReturnWatch::cameBack);
+    watch.watch(QUrl(QStringLiteral("%1://127.0.0.1:%2/live").arg(scheme).arg(port)));
+    QCOMPARE(watch.watching(), scheme != u"ftp");
+    QTest::qWait(300); // a few knocks at the port as it is
+    QCOMPARE(cameBack.count(), 0);
+    if (!openAtFirst)
+        QVERIFY(camera.listen(QHostAddress::LocalHost, port));
+    if (back) {
+        QVERIFY(cameBack.wait(5000));
+        QVERIFY(!watch.watching()); // once: the load that follows says the rest
+    } else {
+        QVERIFY(!cameBack.wait(500));
+    }
 }
 
 void TestCameraRules::theOldPageIsNoPicture_data()
