@@ -29,6 +29,8 @@ PACKAGES=(
     # tests and benchmarks on an X server of their own (xprop reads what the
     # window manager sees), OpenGL through Mesa
     xvfb xauth x11-utils libgl1-mesa-dri
+    # camera-like test servers (logins, a self-signed certificate)
+    python3 openssl
     # the resting benchmark's live HLS camera
     ffmpeg
     # tests' local servers (Python's standard library)

@@ -3,8 +3,10 @@
 #include "app/main_form.h"
 #include "capture/file_name_pattern.h"
 #include "capture/preview_form.h"
+#include "core/browser_profile.h"
 #include "core/echo_text.h"
 #include "core/process_setup.h"
+#include "core/secrets.h"
 #include "settings/recipe.h"
 #include "ui/error_box.h"
 #include "ui/icons.h"
@@ -131,6 +133,30 @@ void addWindowOptions(QCommandLineParser &parser)
     parser.addOption({QStringLiteral("recipe"),
                       QStringLiteral("Start with the values of a recipe (see framelog-record)."),
                       QStringLiteral("FILE")});
+    parser.addOption({QStringLiteral("profile"),
+                      QStringLiteral("Keep cookies, storage and cache in this browser profile "
+                                     "(default: default)."),
+                      QStringLiteral("NAME")});
+    parser.addOption({QStringLiteral("private"),
+                      QStringLiteral("Use no profile: keep nothing of the session.")});
+    parser.addPositionalArgument(QStringLiteral("url"), QStringLiteral("The page to open."),
+                                 QStringLiteral("[URL]"));
+}
+
+// The profile the window uses: --private, else --profile, else the
+// recipe's, else the default one.
+QString chosenProfile(const QCommandLineParser &parser, const std::optional<Recipe> &recipe)
+{
+    if (parser.isSet(QStringLiteral("private")))
+        return kNoProfile;
+    if (parser.isSet(QStringLiteral("profile"))) {
+        Recipe probe;
+        setRecipeValue(probe, recipe_key::profile, parser.value(QStringLiteral("profile")));
+        return *probe.profile;
+    }
+    if (recipe && recipe->profile)
+        return *recipe->profile;
+    return kDefaultProfile;
 }
 
 } // namespace
@@ -144,6 +170,7 @@ int runApplication(int argc, char *argv[])
     // exists, so that they need no display; Qt's own options are known only
     // to the application, and the whole line is checked once it exists.
     std::optional<Recipe> recipe;
+    QString profile;
     {
         QStringList arguments;
         for (int i = 0; i < argc; ++i)
@@ -169,12 +196,19 @@ int runApplication(int argc, char *argv[])
                 return 2;
             }
         }
+        try {
+            profile = chosenProfile(early, recipe);
+        } catch (const ERecipe &e) {
+            say(QStringLiteral("--") + e.message());
+            return 2;
+        }
     }
 
     WebEngineBrowser::prepareEnvironment();
     g_passOn = qInstallMessageHandler(startUpMessages);
     QApplication app(argc, argv);
     endStartUp();
+    QString address;
     {
         QCommandLineParser parser;
         addWindowOptions(parser);
@@ -183,11 +217,12 @@ int runApplication(int argc, char *argv[])
             std::fprintf(stderr, "Try '%s --help'.\n", kProgram);
             return 2;
         }
-        if (!parser.positionalArguments().isEmpty()) {
+        if (parser.positionalArguments().size() > 1) {
             say(QStringLiteral("unexpected argument \"%1\"")
-                    .arg(echoText(parser.positionalArguments().constFirst())));
+                    .arg(echoText(withoutPassword(parser.positionalArguments().at(1)))));
             return 2;
         }
+        address = parser.positionalArguments().value(0);
     }
     setUpApplication();
 
@@ -196,7 +231,13 @@ int runApplication(int argc, char *argv[])
 
     std::unique_ptr<TMainForm> mainForm;
     try {
-        mainForm = std::make_unique<TMainForm>(new WebEngineBrowser);
+        mainForm = std::make_unique<TMainForm>(new WebEngineBrowser(profile));
+    } catch (const EProfile &e) {
+        // Said where it was asked for, and shown to one who started the
+        // window from a menu.
+        say(e.message());
+        guarded([] { throw; });
+        return 1;
     } catch (...) {
         // The window could not be made (typically the browser): say why, and
         // do not start.
@@ -205,6 +246,9 @@ int runApplication(int argc, char *argv[])
     }
     if (recipe)
         guarded([&] { mainForm->applyRecipe(*recipe); });
+    // An address given opens at start, as a browser's does.
+    if (!address.isEmpty())
+        guarded([&] { mainForm->openAddress(address); });
     TPreviewForm preview;
     mainForm->setPreviewForm(&preview);
     QObject::connect(mainForm.get(), &TMainForm::closed, &app, &QCoreApplication::quit,

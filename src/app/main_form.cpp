@@ -555,6 +555,14 @@ void TMainForm::connectHandlers()
        [this](const QString &url) { WebBrowserNavigateComplete2(url); });
     connect(WebBrowser, &TBrowserControl::NewWindow2, this,
             [this](bool &cancel) { guarded([&] { WebBrowserNewWindow2(cancel); }); });
+    connect(WebBrowser, &TBrowserControl::AuthenticationRequired, this,
+            [this](AuthChallenge &challenge) {
+                guarded([&] { WebBrowserAuthenticationRequired(challenge); });
+            });
+    connect(WebBrowser, &TBrowserControl::CertificateError, this,
+            [this](const CertificateFacts &facts, bool &accept) {
+                guarded([&] { WebBrowserCertificateError(facts, accept); });
+            });
 
     for (TTBXSpinEditItem *field : {TBXSpinEditItem2, TBXSpinEditItem1}) {
         field->OnConvert = [this](TTBXSpinEditItem *sender, const QString &prefix,

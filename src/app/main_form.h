@@ -39,6 +39,8 @@ class TPreviewForm;
 class TProgressBar;
 class TTBXSpinEditItem;
 class TTimer;
+struct AuthChallenge;
+struct CertificateFacts;
 struct Recipe;
 
 // The main window: every control, both timers, the capture bitmap, the
@@ -64,6 +66,9 @@ public:
     // status bar says once which values the fields changed. The recipe's
     // size is the recorder's and is not used here (main_form_recipe.cpp).
     void applyRecipe(const Recipe &recipe);
+    // Opens `address` as one typed into the address field; a password in
+    // it is used, and the field shows the address without it.
+    void openAddress(const QString &address);
 
     // --- Controls (named as the layout names them; each is also its objectName)
     QMenuBar *TBXToolbar1 = nullptr;
@@ -190,6 +195,15 @@ public:
     void WebBrowserProgressChange(int progress, int progressMax);
     void WebBrowserNavigateComplete2(const QString &url);
 
+    // --- Logins and untrusted certificates (main_form_questions.cpp)
+    void WebBrowserAuthenticationRequired(AuthChallenge &challenge);
+    void WebBrowserCertificateError(const CertificateFacts &facts, bool &accept);
+    // Seams for tests: the login dialog (true when answered, with the user
+    // and password set in the challenge) and the certificate dialog (true
+    // for Continue).
+    std::function<bool(AuthChallenge &challenge)> loginAsker;
+    std::function<bool(const CertificateFacts &facts)> certificateAsker;
+
     // --- Capture
     void CapturePage();
     QString ExpandFileNamePattern();
@@ -270,6 +284,9 @@ private:
     std::unique_ptr<LoadWait> m_loadWait;
     // The stall, or its end, shown in the run's status line.
     QString m_runNote;
+
+    // Fingerprints the recipe trusts (trust-certificate), for any host.
+    QList<QByteArray> m_trustedCertificates;
 
     // The run's error box is open; ticks go on meanwhile without a box of
     // their own.

@@ -144,6 +144,10 @@ QString TMainForm::runStatus(qint32 picture)
         notes << skippedText(m_runWatch->skipped());
     if (!m_runNote.isEmpty())
         notes << m_runNote;
+    // The run goes on through a failed load (it captures what the browser
+    // shows), and says so.
+    if (const QString failure = WebBrowser->ErrorText(); !failure.isEmpty())
+        notes << QStringLiteral("page failed to load: ") + failure;
     return m_session.failures().status(picture, notes);
 }
 

@@ -5,6 +5,7 @@
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
 #include "core/error_guard.h"
+#include "core/secrets.h"
 #include "ui/elided_label.h"
 #include "ui/progress_bar.h"
 #include "ui/window_title.h"
@@ -20,6 +21,12 @@ void TMainForm::GoTBXItemClick()
     if (address.isEmpty())
         return;
     // Not trimmed or checked: what the browser makes of it is its affair.
+    WebBrowser->Navigate(address);
+}
+
+void TMainForm::openAddress(const QString &address)
+{
+    AddressComboBoxItem->setText(withoutPassword(address));
     WebBrowser->Navigate(address);
 }
 
@@ -85,7 +92,8 @@ void TMainForm::AddressComboBoxItemAcceptText(const QString &, bool &accept)
 
 void TMainForm::AddressComboBoxItemChange()
 {
-    const QString text = AddressComboBoxItem->Text();
+    // A password typed into the address is used, never kept or shown.
+    const QString text = withoutPassword(AddressComboBoxItem->Text());
     if (!AddressComboBoxItem->containsItem(text))
         AddressComboBoxItem->appendItem(text);
 }
@@ -100,7 +108,7 @@ void TMainForm::FormKeyUp(int key, Qt::KeyboardModifiers)
 
 void TMainForm::AddressToolbarMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, int, int)
 {
-    setShownWindowTitle(this, AddressComboBoxItem->Text());
+    setShownWindowTitle(this, withoutPassword(AddressComboBoxItem->Text()));
 }
 
 void TMainForm::WebBrowserStatusTextChange(const QString &text)
@@ -115,8 +123,9 @@ void TMainForm::WebBrowserProgressChange(int progress, int progressMax)
     ProgressBar->setMax(progressMax);
 }
 
-void TMainForm::WebBrowserNavigateComplete2(const QString &url)
+void TMainForm::WebBrowserNavigateComplete2(const QString &reported)
 {
+    const QString url = withoutPassword(reported);
     const QString name = WebBrowser->LocationName();
     setShownWindowTitle(this, QLatin1Char('[') + name + QStringLiteral("] - ") + kApplicationTitle);
     AddressComboBoxItem->setText(url);

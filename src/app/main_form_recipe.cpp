@@ -3,6 +3,7 @@
 
 #include "browse/address_combo_box.h"
 #include "browse/browser_control.h"
+#include "core/secrets.h"
 #include "settings/recipe.h"
 #include "ui/directory_edit.h"
 #include "ui/spin_edit_item.h"
@@ -16,10 +17,11 @@ namespace framelog {
 
 void TMainForm::applyRecipe(const Recipe &recipe)
 {
-    if (!recipe.url.isEmpty()) {
-        AddressComboBoxItem->setText(recipe.url);
-        WebBrowser->Navigate(recipe.url);
-    }
+    if (!recipe.url.isEmpty())
+        openAddress(recipe.url);
+    m_trustedCertificates.clear();
+    for (const QString &fingerprint : recipe.trustCertificates)
+        m_trustedCertificates << parseFingerprint(fingerprint).value_or(QByteArray());
     FileNameEdit->setText(recipe.pattern);
     Label5->setText(ExpandFileNamePattern());
     TBXCheckBox2->setChecked(recipe.overwrite);

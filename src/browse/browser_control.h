@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browse/browser_questions.h"
+
 #include <QObject>
 #include <QString>
 
@@ -37,6 +39,10 @@ public:
     // The widget that shows the page; captures grab its pixels.
     virtual QWidget *widget() = 0;
 
+    // Why the last load of the page failed ("HTTP 401 Unauthorized",
+    // "net::ERR_CONNECTION_REFUSED", "the page's renderer crashed"), with
+    // no address in it; empty while loading and after a load that worked.
+    virtual QString ErrorText() const { return {}; }
     // Resting, for a page pictured at long intervals: a resting page is
     // hidden (it draws nothing and its timers slow down) until it is woken,
     // and the widget keeps showing its last frame. allowRest() comes before
@@ -60,9 +66,17 @@ signals:
     // page's title.
     void NavigateComplete2(const QString &url);
     // The main frame's navigation to `url` failed (no connection, no such
-    // host), and NavigateComplete2 follows with the error page; or the page's
-    // renderer ended abnormally, and nothing follows.
+    // host, an untrusted certificate, an HTTP status of 400 or more), and
+    // NavigateComplete2 follows with the error page or the server's answer;
+    // or the page's renderer ended abnormally, and nothing follows.
+    // ErrorText says why. Addresses in signals never carry a password.
     void NavigateError(const QString &url);
+    // A login is asked for (see AuthChallenge); the handler answers before
+    // it returns, typically through a modal dialog.
+    void AuthenticationRequired(framelog::AuthChallenge &challenge);
+    // An untrusted certificate: the handler sets `accept` to go on to the
+    // page; left false, the load fails.
+    void CertificateError(const framelog::CertificateFacts &facts, bool &accept);
     // A load of the main page began (a navigation, a reload, the page's own
     // refresh). Until PageDrawn follows, a capture may show the old page, a
     // half-drawn one or none.

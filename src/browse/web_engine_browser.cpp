@@ -2,7 +2,9 @@
 
 #include "browse/offline_switch.h"
 #include "browse/page_sockets.h"
+#include "browse/web_engine_profiles.h"
 #include "browse/webrtc_guard.h"
+#include "core/secrets.h"
 #include "ui/window_title.h"
 
 #include <QCoreApplication>
@@ -71,18 +73,32 @@ namespace {
 // rule; each page's own interceptor sees the rest.
 class OfflineRules : public QWebEngineUrlRequestInterceptor {
 public:
-    explicit OfflineRules(WebEngineBrowser *owner)
-        : QWebEngineUrlRequestInterceptor(owner), m_owner(owner)
+    OfflineRules(WebEngineBrowser *owner, QObject *profile)
+        : QWebEngineUrlRequestInterceptor(profile)
     {
+        addOwner(owner);
     }
+    void addOwner(WebEngineBrowser *owner) { m_owners.append(owner); }
     void interceptRequest(QWebEngineUrlRequestInfo &info) override
     {
-        if (m_owner->refusesWhileOffline(info.requestUrl()))
+        // A shared profile's service workers serve every control of it: one
+        // control offline keeps them off the network. A control's probe
+        // must reach the closed gate whatever the others say.
+        const QUrl url = info.requestUrl();
+        bool refused = false;
+        for (const auto &owner : std::as_const(m_owners)) {
+            if (!owner)
+                continue;
+            if (owner->isOfflineProbe(url))
+                return;
+            refused = refused || owner->refusesWhileOffline(url);
+        }
+        if (refused)
             info.block(true);
     }
 
 private:
-    WebEngineBrowser *m_owner;
+    QList<QPointer<WebEngineBrowser>> m_owners;
 };
 
 } // namespace
@@ -346,23 +362,34 @@ QUrl WebEngineBrowser::homeUrl()
     return QUrl(QStringLiteral("qrc:/framelog/start.html"));
 }
 
-WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
+WebEngineBrowser::WebEngineBrowser(QObject *parent) : WebEngineBrowser(QString(), parent) {}
+
+WebEngineBrowser::WebEngineBrowser(const QString &profile, QObject *parent)
+    : TBrowserControl(parent)
 {
     initFramelogResources();
-    page_sockets::rememberProgramSockets();  // before the first page
-    m_profile = new QWebEngineProfile(this); // off the record: nothing on disk
-    m_profile->setUrlRequestInterceptor(new OfflineRules(this));
+    page_sockets::rememberProgramSockets(); // before the first page
+    m_profile = WebEngineProfiles::acquire(profile);
+    // A shared profile has one set of rules, asking each of its controls.
+    if (auto *rules = m_profile->findChild<OfflineRules *>())
+        rules->addOwner(this);
+    else
+        m_profile->setUrlRequestInterceptor(new OfflineRules(this, m_profile));
     m_offlineSwitch = makeOfflineSwitch();
 
     m_view = new QWebEngineView;
     m_view->setObjectName(QStringLiteral("WebBrowser"));
     auto *page = new Page(m_profile, this, m_view);
     m_view->setPage(page);
+    connectQuestions(page);
 
     connect(page, &QWebEnginePage::loadStarted, this, [this] {
         m_offlineSwitch->noteOnlineUse();
         ++m_load;
         m_offlineTitle.clear();
+        m_errorText.clear();
+        m_loginAnswers.clear();
+        m_refusedCertificate.clear();
         m_busy = true;
         emit LoadStarted();
         emit StatusTextChange(QStringLiteral("Opening page %1...")
@@ -372,8 +399,14 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
     });
     connect(page, &QWebEnginePage::renderProcessTerminated, this,
             [this](QWebEnginePage::RenderProcessTerminationStatus status, int) {
-                if (status != QWebEnginePage::NormalTerminationStatus)
-                    emit NavigateError(m_view->url().toString());
+                if (status == QWebEnginePage::NormalTerminationStatus)
+                    return;
+                m_errorText = status == QWebEnginePage::CrashedTerminationStatus
+                                  ? QStringLiteral("the page's renderer crashed")
+                              : status == QWebEnginePage::KilledTerminationStatus
+                                  ? QStringLiteral("the page's renderer was killed")
+                                  : QStringLiteral("the page's renderer ended abnormally");
+                emit NavigateError(withoutPassword(m_view->url()));
             });
     connect(page, &QWebEnginePage::loadProgress, this,
             [this](int percent) { emit ProgressChange(percent * 100, 10000); });
@@ -398,8 +431,9 @@ WebEngineBrowser::WebEngineBrowser(QObject *parent) : TBrowserControl(parent)
                     });
                     return;
                 }
-                loadEnded(info.status() == QWebEngineLoadingInfo::LoadFailedStatus ? info.url()
-                                                                                   : QUrl());
+                const bool failed = info.status() == QWebEngineLoadingInfo::LoadFailedStatus;
+                m_errorText = failed ? failureText(info) : QString();
+                loadEnded(failed ? info.url() : QUrl());
             });
 }
 
@@ -410,18 +444,23 @@ WebEngineBrowser::~WebEngineBrowser()
     for (const auto &popup : std::as_const(m_popups))
         delete popup.data();
     delete m_view.data();
+    WebEngineProfiles::release(m_profile);
 }
 
 void WebEngineBrowser::loadEnded(const QUrl &failed)
 {
     m_busy = false;
     if (!failed.isEmpty())
-        emit NavigateError(failed.toString());
+        emit NavigateError(withoutPassword(failed));
     reportCommandState();
     emit CommandStateChange(-1, true);
-    emit NavigateComplete2(m_view->url().toString());
+    emit NavigateComplete2(withoutPassword(m_view->url()));
     emit ProgressChange(-1, 10000);
-    emit StatusTextChange(QStringLiteral("Done"));
+    // The status bar names a failed load until the next one starts.
+    emit StatusTextChange(
+        failed.isEmpty() || m_errorText.isEmpty()
+            ? QStringLiteral("Done")
+            : QStringLiteral("Failed to load %1: %2").arg(withoutPassword(failed), m_errorText));
     awaitDrawn(m_load);
 }
 
@@ -504,6 +543,7 @@ void WebEngineBrowser::openPopup(QWebEngineNewWindowRequest &request)
     if (cancel)
         return;
     auto *popup = new PopupWindow(m_profile, this);
+    connectQuestions(popup->page());
     m_popups.append(popup);
     request.openIn(popup->page());
     popup->winId(); // the native window, for its frame
@@ -572,6 +612,11 @@ OfflineState WebEngineBrowser::offlineState() const
 bool WebEngineBrowser::refusesWhileOffline(const QUrl &url) const
 {
     return !m_offlineSwitch->isProbe(url) && refuseWhileOffline(url, m_offlineSwitch->state());
+}
+
+bool WebEngineBrowser::isOfflineProbe(const QUrl &url) const
+{
+    return m_offlineSwitch->isProbe(url);
 }
 
 OfflineSwitch *WebEngineBrowser::makeOfflineSwitch()

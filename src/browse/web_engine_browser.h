@@ -4,11 +4,15 @@
 #include "browse/drawing_path.h"
 #include "browse/request_rules.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
 #include <QUrl>
 #include <QWebEngineView>
 
+class QAuthenticator;
+class QWebEngineCertificateError;
+class QWebEngineLoadingInfo;
 class QWebEngineNewWindowRequest;
 class QWebEngineProfile;
 
@@ -16,8 +20,17 @@ namespace framelog {
 
 class OfflineSwitch;
 
-// The browser control on Qt WebEngine. Each control has its own in-memory
-// profile, so nothing of a session is kept on disk.
+// The browser control on Qt WebEngine. A control made without a profile
+// name has its own in-memory profile, so nothing of a session is kept on
+// disk; a named profile keeps cookies, storage and cache in its folder and
+// is shared with the other controls of the process that name it
+// (web_engine_profiles.h).
+//
+// Logins and certificates: the engine's questions reach the handlers of
+// AuthenticationRequired and CertificateError, the main page's and its
+// popups' alike. A login asked again within one load counts the answer
+// before as refused. A certificate question waits (deferred) for the
+// handler, which runs from the event loop, not inside the engine's call.
 //
 // Offline (offline_switch.h): nothing of the pages reaches the network, open
 // connections and WebRTC included. Back, Forward and typed addresses load
@@ -59,6 +72,9 @@ public:
     static QUrl homeUrl();
 
     explicit WebEngineBrowser(QObject *parent = nullptr);
+    // With profile `profile` ("none" or empty: off the record). Throws
+    // EProfile when another process holds it.
+    explicit WebEngineBrowser(const QString &profile, QObject *parent = nullptr);
     ~WebEngineBrowser() override;
 
     void GoHome() override;
@@ -72,6 +88,7 @@ public:
     void setOffline(bool offline) override;
     bool Offline() const override { return m_offline; }
     QWidget *widget() override;
+    QString ErrorText() const override { return m_errorText; }
     void allowRest() override;
     void setResting(bool resting) override;
     void setFrameSignals(bool on) override;
@@ -82,6 +99,8 @@ public:
     OfflineState offlineState() const;
     // Whether the pages' interceptors refuse a request for `url` now.
     bool refusesWhileOffline(const QUrl &url) const;
+    // Whether `url` is this control's offline probe (offline_switch.h).
+    bool isOfflineProbe(const QUrl &url) const;
 
     class Page;
 
@@ -96,6 +115,12 @@ private:
     void awaitDrawn(quint64 load);
     void pollDrawn(quint64 load, int polls);
     void renderThenReport(quint64 load);
+    // The engine's questions (web_engine_browser_questions.cpp).
+    void connectQuestions(QWebEnginePage *page);
+    void askLogin(const QUrl &url, QAuthenticator *authenticator, const QString &proxyHost);
+    void askCertificate(const QWebEngineCertificateError &error);
+    // Why the load that just failed failed, from the engine's report.
+    QString failureText(const QWebEngineLoadingInfo &info) const;
     void pollAwake(quint64 wake, int polls);
     void renderThenAwake(quint64 wake);
 
@@ -110,6 +135,12 @@ private:
     // The title of our own offline page while it is shown.
     QString m_offlineTitle;
     QMetaObject::Connection m_rendered;
+    // Why the last load failed; empty while loading and after success.
+    QString m_errorText;
+    // Answers given to each login challenge since the page began loading.
+    QHash<QString, int> m_loginAnswers;
+    // The last certificate refused, for the failure it causes.
+    QString m_refusedCertificate;
     // Resting: counts the wakes, so that an answer that comes late is known.
     bool m_restAllowed = false;
     bool m_resting = false;

@@ -1,7 +1,9 @@
 #include "record/record_application.h"
 
+#include "core/browser_profile.h"
 #include "core/echo_text.h"
 #include "core/process_setup.h"
+#include "core/secrets.h"
 #include "record/picture_keeper.h"
 #include "record/record_options.h"
 #include "record/record_service.h"
@@ -197,7 +199,11 @@ int runRecorder(int argc, char *argv[])
     try {
         plan = recordPlan(parser);
         if (plan.printRecipe) {
-            const QByteArray text = recipeText(plan.jobs.constFirst().recipe);
+            const Recipe &recipe = plan.jobs.constFirst().recipe;
+            if (withoutPassword(recipe.url) != recipe.url)
+                say(QStringLiteral("the password in the url is left out; give it with user and "
+                                   "password-file"));
+            const QByteArray text = recipeText(recipe);
             std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
             return 0;
         }
@@ -228,7 +234,10 @@ int runRecorder(int argc, char *argv[])
 
     const bool quiet = plan.quiet;
     RecordSession session(
-        std::move(plan), [] { return new WebEngineBrowser; },
+        std::move(plan),
+        [](const RecordJob &job) {
+            return new WebEngineBrowser(job.recipe.profile.value_or(QString()));
+        },
         [quiet](const QString &line, bool failure) {
             if (failure || !quiet) {
                 const QByteArray bytes = line.toLocal8Bit();
@@ -258,6 +267,9 @@ int runRecorder(int argc, char *argv[])
         service.start();
     } catch (const ERetention &e) {
         say(QStringLiteral("cannot start: ") + e.message());
+        return 1;
+    } catch (const EProfile &e) {
+        say(e.message());
         return 1;
     } catch (const std::exception &e) {
         say(QStringLiteral("cannot start the browser engine: ") + QString::fromLocal8Bit(e.what()));

@@ -1,8 +1,10 @@
 #include "record/record_options.h"
 
+#include "core/browser_profile.h"
 #include "core/echo_text.h"
 #include "record/page_rest.h"
 #include "record/run_outcome.h"
+#include "settings/credentials.h"
 
 #include <QCommandLineParser>
 #include <QFileInfo>
@@ -30,6 +32,9 @@ const QHash<QString, QString> &valueOptions()
         {QStringLiteral("keep-size"), recipe_key::keepSize},
         {QStringLiteral("keep-count"), recipe_key::keepCount},
         {QStringLiteral("min-free"), recipe_key::minFree},
+        {QStringLiteral("profile"), recipe_key::profile},
+        {QStringLiteral("user"), recipe_key::user},
+        {QStringLiteral("password-file"), recipe_key::passwordFile},
         {QStringLiteral("rest-between"), recipe_key::restBetween},
     };
     return options;
@@ -66,6 +71,15 @@ QString applyOptions(const QCommandLineParser &parser, Recipe &recipe)
                 recipe.popups = true;
             } else if (option == u"offline") {
                 recipe.offline = true;
+            } else if (option == u"private") {
+                recipe.profile = kNoProfile;
+            } else if (option == u"trust-certificate") {
+                // Each one adds to those the recipe trusts.
+                Recipe more;
+                setRecipeValue(more, recipe_key::trustCertificate, value());
+                for (const QString &fingerprint : std::as_const(more.trustCertificates))
+                    if (!recipe.trustCertificates.contains(fingerprint))
+                        recipe.trustCertificates << fingerprint;
             }
         } catch (const ERecipe &e) {
             // A file's errors name the file; an option's name the option.
@@ -191,6 +205,21 @@ void addRecordOptions(QCommandLineParser &parser)
         {QStringLiteral("dry-run-retention"),
          QStringLiteral("List the pictures keep-days, keep-size and keep-count would remove now, "
                         "and exit.")},
+        {QStringLiteral("profile"),
+         QStringLiteral("Keep cookies, storage and cache in this browser profile, shared with "
+                        "the window's --profile (default: none, nothing kept)."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("private"), QStringLiteral("Use no profile: keep nothing (the default).")},
+        {QStringLiteral("user"), QStringLiteral("The user name to log in with."),
+         QStringLiteral("NAME")},
+        {QStringLiteral("password-file"),
+         QStringLiteral("A file only you may read, holding the password on its first line; a "
+                        "relative name is looked up in $CREDENTIALS_DIRECTORY first."),
+         QStringLiteral("FILE")},
+        {QStringLiteral("trust-certificate"),
+         QStringLiteral("Accept the certificate with this SHA-256 fingerprint although the "
+                        "browser does not trust it (may be given more than once)."),
+         QStringLiteral("FINGERPRINT")},
         {QStringLiteral("rest-between"),
          QStringLiteral("on: at a picture every %1 or more, hide the page between pictures and "
                         "wake it just before each, for a fraction of the CPU; off (the default) "
@@ -218,6 +247,31 @@ void addRecordOptions(QCommandLineParser &parser)
         QStringLiteral("Recipe files, each recorded by its own page in this one process."),
         QStringLiteral("[RECIPE...]"));
 }
+
+namespace {
+
+// Recipes that share a named profile share its pages' service workers and
+// its offline rule: one of them offline would refuse the others' requests
+// too, and one online could serve an offline one. So they must agree.
+void checkSharedProfiles(const QList<RecordJob> &jobs)
+{
+    QHash<QString, const RecordJob *> first;
+    for (const RecordJob &job : jobs) {
+        const QString profile = job.recipe.profile.value_or(kNoProfile);
+        if (profile.isEmpty() || profile == kNoProfile)
+            continue;
+        const RecordJob *other = first.value(profile);
+        if (!other) {
+            first.insert(profile, &job);
+        } else if (other->recipe.offline != job.recipe.offline) {
+            throw ERecipe(QStringLiteral("%1 and %2 share the profile \"%3\" but not offline: "
+                                         "a profile is online or offline as a whole")
+                              .arg(other->name, job.name, profile));
+        }
+    }
+}
+
+} // namespace
 
 RecordPlan recordPlan(const QCommandLineParser &parser)
 {
@@ -262,9 +316,14 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
         throw ERecipe(QStringLiteral("--print-recipe writes one recipe, and %1 recipe files are "
                                      "given")
                           .arg(plan.jobs.size()));
-    for (const RecordJob &job : std::as_const(plan.jobs)) {
+    for (RecordJob &job : plan.jobs) {
         try {
             checkRecorderLimits(job.recipe);
+            if (job.recipe.user.isEmpty() != job.recipe.passwordFile.isEmpty())
+                throw ERecipe(QStringLiteral("user and password-file go together"));
+            if (!job.recipe.passwordFile.isEmpty() && !plan.printRecipe)
+                job.password = readPasswordFile(job.recipe.passwordFile,
+                                                qEnvironmentVariable("CREDENTIALS_DIRECTORY"));
         } catch (const ERecipe &e) {
             throw ERecipe(job.name == u"-" ? e.message()
                                            : job.name + QStringLiteral(": ") + e.message());
@@ -272,6 +331,7 @@ RecordPlan recordPlan(const QCommandLineParser &parser)
     }
     // Two recipes writing the same file would replace each other's pictures.
     checkSharedNames(plan.jobs);
+    checkSharedProfiles(plan.jobs);
     return plan;
 }
 

@@ -16,6 +16,9 @@ namespace framelog {
 struct RecordJob {
     QString name;
     Recipe recipe;
+    // Read from the recipe's password-file when the plan is made; never
+    // logged or written anywhere.
+    QString password = {};
 };
 
 // What a framelog-record command line asks for.
@@ -44,7 +47,8 @@ QString recordHelpText(const QCommandLineParser &parser);
 // and --recipe FILE) apply in the order given, a later one overriding an
 // earlier one; each recipe file named as an argument is a recipe of its
 // own, read first and then overridden by those options. Throws ERecipe
-// naming the option, file or value that is wrong.
+// naming the option, file or value that is wrong, and for a password-file
+// that cannot be used (credentials.h; unless the plan only prints).
 RecordPlan recordPlan(const QCommandLineParser &parser);
 
 } // namespace framelog

@@ -4,8 +4,11 @@
 #include "browse/load_wait.h"
 #include "capture/page_capture.h"
 #include "capture/pattern_names.h"
+#include "core/length_text.h"
+#include "core/secrets.h"
 #include "record/page_rest.h"
 #include "record/picture_keeper.h"
+#include "record/return_watch.h"
 #include "settings/timer.h"
 
 #include <QDateTime>
@@ -21,8 +24,6 @@ namespace framelog {
 
 namespace {
 
-// A page that fails to load is tried again no more often than this.
-constexpr qint64 kRetryAtMostEveryMs = 60 * 1000;
 // A page that never ends loading is recorded as it stands after this.
 constexpr int kFirstPictureAtLatestMs = 60 * 1000;
 
@@ -31,6 +32,14 @@ qint64 steadyMs()
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+// The longest wait between tries of a page that is down: 5 min, or the
+// reload interval when that is shorter and reloads are on.
+qint64 retryCapMs(const Recipe &recipe)
+{
+    return recipe.reload ? std::min(recipe.reloadEveryMs, PageOutage::kLongestRetryMs)
+                         : PageOutage::kLongestRetryMs;
 }
 
 // What a recipe asks of the frame watch.
@@ -49,8 +58,9 @@ FrameWatchOptions watchOptions(const Recipe &recipe)
 
 RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog log, QObject *parent)
     : QObject(parent), m_job(std::move(job)), m_browser(browser), m_log(std::move(log)),
-      m_session(captureFrontEnd())
+      m_outage(retryCapMs(m_job.recipe)), m_session(captureFrontEnd())
 {
+    m_clock.start();
     m_session.logName = m_job.name;
     // Only a pattern without a counter can give a name twice.
     m_session.rememberNames(!patternVariation(m_job.recipe.pattern).counter);
@@ -76,6 +86,13 @@ RecordCamera::RecordCamera(RecordJob job, TBrowserControl *browser, RecordLog lo
             &RecordCamera::WebBrowserNavigateError);
     connect(m_browser, &TBrowserControl::NavigateComplete2, this,
             &RecordCamera::WebBrowserNavigateComplete2);
+    connect(m_browser, &TBrowserControl::PageDrawn, this, &RecordCamera::WebBrowserPageDrawn);
+    connect(m_browser, &TBrowserControl::AuthenticationRequired, this,
+            &RecordCamera::WebBrowserAuthenticationRequired);
+    connect(m_browser, &TBrowserControl::CertificateError, this,
+            &RecordCamera::WebBrowserCertificateError);
+    m_returnWatch = new ReturnWatch(this);
+    connect(m_returnWatch, &ReturnWatch::cameBack, this, &RecordCamera::cameraAnswers);
 
     // The browser area is a window of its own, of the recipe's size: on the
     // offscreen platform nothing is seen, and the page draws as on a screen.
@@ -179,10 +196,11 @@ void RecordCamera::stop(QDeadlineTimer deadline)
         m_firstPictureFallback->stop();
     if (m_rest)
         m_rest->stop();
+    m_returnWatch->stop();
     if (m_loadWait)
         m_loadWait->cancel();
     m_session.finishPictures(deadline);
-    if (first && (m_watch || m_keeper || m_session.replaced() > 0))
+    if (first && (m_watch || m_keeper || m_session.replaced() > 0 || m_outage.outages() > 0))
         logLine(runSummary(), false);
     if (first)
         emit statusChanged();
@@ -215,6 +233,8 @@ QString RecordCamera::runSummary()
         m_keeper->settle();
         summary += m_keeper->summaryNotes();
     }
+    if (const QString outage = m_outage.summaryText(m_clock.elapsed()); !outage.isEmpty())
+        summary += QStringLiteral(", ") + outage;
     return summary;
 }
 
@@ -310,6 +330,8 @@ QImage RecordCamera::grabArea()
 void RecordCamera::PictureTimerTimer()
 {
     m_tickDueMs = steadyMs() + m_job.recipe.everyMs;
+    if (missedWhileDown())
+        return;
     // The disk is nearly full: no picture, the tick is counted.
     if (m_keeper && m_keeper->pauseTick())
         return;
@@ -319,8 +341,26 @@ void RecordCamera::PictureTimerTimer()
     takePicture();
 }
 
+bool RecordCamera::missedWhileDown()
+{
+    if (!m_outage.down() &&
+        !(m_outage.settling() && m_outage.showsDownPicture(grabWhole(), m_clock.elapsed())))
+        return false;
+    m_outage.missTick();
+    return true;
+}
+
+QImage RecordCamera::grabWhole()
+{
+    QWidget *area = m_browser->widget();
+    return area ? grabPage(area, QRect(QPoint(0, 0), area->size())) : QImage();
+}
+
 void RecordCamera::takePicture()
 {
+    // No picture of an error page, nor of the page before it.
+    if (missedWhileDown())
+        return;
     const qint32 before = m_session.run().counter();
     m_session.tick();
     if (m_session.run().counter() != before) // else skipped: unchanged
@@ -335,9 +375,12 @@ void RecordCamera::PageTimerTimer()
 void RecordCamera::reload()
 {
     // A page that never loaded is asked for again; a loaded one reloads.
-    if (m_pageFailing)
+    if (m_pageFailing) {
+        // What is on screen while down, so that no picture of it is taken
+        // once the page is back.
+        m_outage.setDownPicture(grabWhole());
         load();
-    else
+    } else
         m_browser->Refresh();
 }
 
@@ -348,15 +391,24 @@ void RecordCamera::WebBrowserNavigateError(const QString &url)
     m_loadFailed = true;
     QMetaObject::invokeMethod(
         this, [this] { m_loadFailed = false; }, Qt::QueuedConnection);
-    const qint64 retry = std::max(m_job.recipe.reloadEveryMs, kRetryAtMostEveryMs);
-    logLine(QStringLiteral("page failed to load: %1; next try in %2").arg(url, intervalText(retry)),
-            true);
-    m_status.pageFailed(QStringLiteral("page failed to load: ") + url,
-                        QDateTime::currentDateTime());
+    const qint64 retry = m_outage.failed(m_clock.elapsed());
+    QStringList why;
+    if (const QString text = m_browser->ErrorText(); !text.isEmpty())
+        why << text;
+    if (!m_failureNote.isEmpty())
+        why << std::exchange(m_failureNote, QString());
+    const QString failure =
+        QStringLiteral("page failed to load: ") + url +
+        (why.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(why.join(QStringLiteral("; "))));
+    logLine(failure + QStringLiteral("; next try in ") + lengthText(retry), true);
+    m_status.pageFailed(failure, QDateTime::currentDateTime());
     emit statusChanged();
     m_pageFailing = true;
     PageTimer->setInterval(quint32(retry));
     PageTimer->setEnabled(!m_stopped);
+    // Offline, nothing is reached anyway.
+    if (!m_stopped && !m_job.recipe.offline)
+        m_returnWatch->watch(QUrl(url));
     startPictures();
 }
 
@@ -367,11 +419,70 @@ void RecordCamera::WebBrowserNavigateComplete2(const QString &)
         emit statusChanged();
     }
     if (!std::exchange(m_loadFailed, false) && m_pageFailing) {
+        // Up again; pictures wait until the page is drawn (PageDrawn).
         m_pageFailing = false;
+        m_failureNote.clear();
+        m_returnWatch->stop();
         PageTimer->setInterval(quint32(m_job.recipe.reloadEveryMs));
         PageTimer->setEnabled(!m_stopped && m_job.recipe.reload);
     }
     startPictures();
+}
+
+void RecordCamera::cameraAnswers()
+{
+    if (m_stopped || !m_pageFailing)
+        return;
+    logLine(QStringLiteral("the camera answers again; trying now"), false);
+    // The next try, should this one fail too, comes a full delay later.
+    PageTimer->setEnabled(false);
+    PageTimer->setEnabled(true);
+    reload();
+}
+
+void RecordCamera::WebBrowserPageDrawn()
+{
+    // The page of a good load is on screen: the record goes on. (A failed
+    // load's error page is drawn too, and changes nothing.)
+    if (m_pageFailing)
+        return;
+    const qint64 missed = m_outage.missedNow();
+    if (const auto down = m_outage.loaded(m_clock.elapsed()))
+        logLine(QStringLiteral("page loaded again after %1 down, %2 missed")
+                    .arg(lengthText(*down))
+                    .arg(missed),
+                true);
+}
+
+void RecordCamera::WebBrowserAuthenticationRequired(AuthChallenge &challenge)
+{
+    // Never the user name or password in a line: only who asked.
+    const QString who =
+        challenge.realm.isEmpty()
+            ? challenge.host
+            : QStringLiteral("%1 (realm \"%2\")").arg(challenge.host, challenge.realm);
+    if (challenge.proxy) {
+        m_failureNote = QStringLiteral("the proxy %1 asks for a login").arg(who);
+    } else if (m_job.recipe.user.isEmpty()) {
+        m_failureNote =
+            QStringLiteral("%1 asks for a login; the recipe has no user and password-file")
+                .arg(who);
+    } else if (challenge.refused > 0) {
+        // Once per challenge: the answer was refused, asking again would loop.
+        m_failureNote =
+            QStringLiteral("the login to %1 was refused: wrong user or password").arg(who);
+    } else {
+        challenge.answered = true;
+        challenge.user = m_job.recipe.user;
+        challenge.password = m_job.password;
+    }
+}
+
+void RecordCamera::WebBrowserCertificateError(const CertificateFacts &facts, bool &accept)
+{
+    accept = m_job.recipe.trustCertificates.contains(fingerprintText(facts.sha256));
+    if (!accept)
+        m_failureNote = QStringLiteral("not among the recipe's trust-certificate");
 }
 
 RecordSession::RecordSession(RecordPlan plan, BrowserFactory browsers, RecordLog log,
@@ -386,7 +497,7 @@ RecordSession::~RecordSession() = default;
 void RecordSession::start()
 {
     for (const RecordJob &job : std::as_const(m_plan.jobs)) {
-        auto *camera = new RecordCamera(job, m_browsers(), m_log, this);
+        auto *camera = new RecordCamera(job, m_browsers(job), m_log, this);
         connect(camera, &RecordCamera::pictureTaken, this,
                 [this, camera] { cameraTookPicture(camera); });
         m_cameras << camera;

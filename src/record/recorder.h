@@ -2,11 +2,13 @@
 
 #include "capture/capture_session.h"
 #include "capture/run_watch.h"
+#include "record/page_outage.h"
 #include "record/record_options.h"
 #include "record/record_status.h"
 #include "record/run_outcome.h"
 
 #include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -21,8 +23,11 @@ namespace framelog {
 class LoadWait;
 class PictureKeeper;
 class PageRest;
+class ReturnWatch;
 class TBrowserControl;
 class TTimer;
+struct AuthChallenge;
+struct CertificateFacts;
 
 // Where the recorder's lines go: one per picture or failure; `failure`
 // tells the lines that --quiet keeps.
@@ -33,9 +38,21 @@ using RecordLog = std::function<void(const QString &line, bool failure)>;
 // load has ended (or after a minute, if it never ends). A failed picture is
 // logged and the next tick tries again. Pictures are encoded and written on
 // the capture session's writer thread, logged in tick order (capture
-// session's runLogLine). A page that fails to load, or whose
-// renderer ends, is asked for again at the reload interval, and at most once
-// a minute, reload on or off.
+// session's runLogLine).
+//
+// A camera that is down: while the page has failed to load (no connection,
+// a refused certificate or login, an HTTP status of 400 or more, a renderer
+// that ended) no picture is taken; each try logs one line with the reason,
+// the ticks meanwhile are counted as missed, and the page is asked for
+// again after a delay growing from 5 s (PageOutage); a camera that could
+// not be reached is tried at once when its port opens (ReturnWatch). Once
+// the first good load is drawn, the record goes on and logs how long the
+// page was down.
+//
+// Logins are answered with the job's user and password, once per
+// challenge: asked again, the answer was refused, and the load fails with
+// that reason. A certificate the browser does not trust is accepted only
+// when the recipe trusts its fingerprint.
 //
 // With the recipe's wait-for-load, skip-unchanged or stall-after, the run
 // has a RunWatch (unchanged pictures are skipped and take no number, stalls
@@ -84,6 +101,13 @@ public:
     void PageTimerTimer();
     void WebBrowserNavigateComplete2(const QString &url);
     void WebBrowserNavigateError(const QString &url);
+    void WebBrowserPageDrawn();
+    // The port of a camera that could not be reached has opened.
+    void cameraAnswers();
+    void WebBrowserAuthenticationRequired(AuthChallenge &challenge);
+    void WebBrowserCertificateError(const CertificateFacts &facts, bool &accept);
+
+    const PageOutage &outage() const { return m_outage; }
 
 signals:
     void pictureTaken();
@@ -96,6 +120,10 @@ private:
     void startPictures();
     // One tick that may capture now.
     void takePicture();
+    // A tick while the page is down: counted, nothing taken.
+    bool missedWhileDown();
+    // The whole browser area as it shows now.
+    QImage grabWhole();
     QImage grabArea();
     void setUpRest();
     void logLine(const QString &what, bool keptWhenQuiet);
@@ -112,9 +140,15 @@ private:
     bool m_pageFailing = false;
     bool m_stopped = false;
     RunTally m_tally; // skipped: names taken; the watch counts unchanged ones
+    PageOutage m_outage;
+    QElapsedTimer m_clock;
+    // What the questions of the load that failed said about it (a refused
+    // login, an untrusted certificate), for its log line.
+    QString m_failureNote;
     std::unique_ptr<RunWatch> m_watch;
     LoadWait *m_loadWait = nullptr;
     PageRest *m_rest = nullptr;
+    ReturnWatch *m_returnWatch = nullptr;
     // The picture a resting page's tick found, and whether it is fresh.
     QImage m_restPicture;
     bool m_restFresh = true;
@@ -132,7 +166,8 @@ private:
 class RecordSession : public QObject {
     Q_OBJECT
 public:
-    using BrowserFactory = std::function<TBrowserControl *()>;
+    // Makes the browser of one job (on the job's profile).
+    using BrowserFactory = std::function<TBrowserControl *(const RecordJob &job)>;
 
     RecordSession(RecordPlan plan, BrowserFactory browsers, RecordLog log,
                   QObject *parent = nullptr);

@@ -1,6 +1,8 @@
 #include "settings/recipe.h"
 
+#include "core/browser_profile.h"
 #include "core/echo_text.h"
+#include "core/secrets.h"
 #include "settings/byte_size.h"
 #include "settings/ini_value.h"
 #include "settings/interval_units.h"
@@ -9,6 +11,7 @@
 #include <QFile>
 #include <QHash>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -176,6 +179,33 @@ Recipe::OnStall parseOnStall(const QString &text)
     fail(recipe_key::onStall, quoted(text) + QStringLiteral(" is not log or reload"));
 }
 
+QString parseProfile(const QString &text)
+{
+    const QString name = text.trimmed();
+    if (name.compare(kNoProfile, Qt::CaseInsensitive) == 0)
+        return kNoProfile;
+    if (const QString problem = profileNameProblem(name); !problem.isEmpty())
+        fail(recipe_key::profile, problem);
+    return name;
+}
+
+QStringList parseFingerprints(const QString &text)
+{
+    static const QRegularExpression separators(QStringLiteral("[,;\\s]+"));
+    QStringList fingerprints;
+    for (const QString &word : text.split(separators, Qt::SkipEmptyParts)) {
+        const auto sha256 = parseFingerprint(word);
+        if (!sha256)
+            fail(recipe_key::trustCertificate,
+                 quoted(word) + QStringLiteral(" is not a SHA-256 fingerprint (64 hex digits, "
+                                               "in pairs with ':' or not)"));
+        fingerprints << fingerprintText(*sha256);
+    }
+    if (fingerprints.isEmpty())
+        fail(recipe_key::trustCertificate, QStringLiteral("no fingerprint given"));
+    return fingerprints;
+}
+
 // One "key = value" line of a recipe file, as QSettings will read it.
 struct KeyLine {
     int line = 0;
@@ -245,12 +275,17 @@ QHash<QString, KeyLine> scanLines(const QString &path, const QByteArray &bytes)
 const QStringList &recipeKeys()
 {
     static const QStringList keys = {
-        recipe_key::url,         recipe_key::pattern,     recipe_key::every,
-        recipe_key::reloadEvery, recipe_key::reload,      recipe_key::overwrite,
-        recipe_key::area,        recipe_key::size,        recipe_key::popups,
-        recipe_key::offline,     recipe_key::waitForLoad, recipe_key::skipUnchanged,
-        recipe_key::stallAfter,  recipe_key::onStall,     recipe_key::keepDays,
-        recipe_key::keepSize,    recipe_key::keepCount,   recipe_key::minFree,
+        recipe_key::url,          recipe_key::pattern,
+        recipe_key::every,        recipe_key::reloadEvery,
+        recipe_key::reload,       recipe_key::overwrite,
+        recipe_key::area,         recipe_key::size,
+        recipe_key::popups,       recipe_key::offline,
+        recipe_key::waitForLoad,  recipe_key::skipUnchanged,
+        recipe_key::stallAfter,   recipe_key::onStall,
+        recipe_key::keepDays,     recipe_key::keepSize,
+        recipe_key::keepCount,    recipe_key::minFree,
+        recipe_key::profile,      recipe_key::user,
+        recipe_key::passwordFile, recipe_key::trustCertificate,
         recipe_key::restBetween,
     };
     return keys;
@@ -354,6 +389,14 @@ void setRecipeValue(Recipe &recipe, const QString &key, const QString &text)
         recipe.keepCount = parseCount(key, text, std::numeric_limits<qint64>::max());
     } else if (key == minFree) {
         recipe.minFree = parseSize(key, text);
+    } else if (key == profile) {
+        recipe.profile = parseProfile(text);
+    } else if (key == user) {
+        recipe.user = text.trimmed();
+    } else if (key == passwordFile) {
+        recipe.passwordFile = text.trimmed();
+    } else if (key == trustCertificate) {
+        recipe.trustCertificates = parseFingerprints(text);
     } else if (key == restBetween) {
         recipe.restBetween = parseSwitch(key, text);
     } else {
@@ -396,7 +439,9 @@ void writeRecipe(const Recipe &recipe, const QString &path)
     QSettings settings(path, QSettings::IniFormat);
     settings.clear();
     using namespace recipe_key;
-    settings.setValue(url, recipe.url);
+    // A password in the address is never written: it belongs in a
+    // password-file.
+    settings.setValue(url, withoutPassword(recipe.url));
     settings.setValue(pattern, recipe.pattern);
     settings.setValue(every, intervalText(recipe.everyMs));
     settings.setValue(reloadEvery, intervalText(recipe.reloadEveryMs));
@@ -425,6 +470,14 @@ void writeRecipe(const Recipe &recipe, const QString &path)
         settings.setValue(keepCount, *recipe.keepCount);
     if (recipe.minFree)
         settings.setValue(minFree, byteSizeText(*recipe.minFree));
+    if (recipe.profile)
+        settings.setValue(profile, *recipe.profile);
+    if (!recipe.user.isEmpty())
+        settings.setValue(user, recipe.user);
+    if (!recipe.passwordFile.isEmpty())
+        settings.setValue(passwordFile, recipe.passwordFile);
+    if (!recipe.trustCertificates.isEmpty())
+        settings.setValue(trustCertificate, recipe.trustCertificates.join(QLatin1Char(' ')));
     // Off by default, and said only when on.
     if (recipe.restBetween)
         settings.setValue(restBetween, QStringLiteral("on"));

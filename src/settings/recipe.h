@@ -63,6 +63,17 @@ struct Recipe {
     std::optional<qint64> keepCount;
     // Below this many free bytes on the pictures' disk, pictures pause.
     std::optional<qint64> minFree;
+    // Real cameras; each unset unless given, and written only when set.
+    // The browser profile: a name, or "none" for one that keeps nothing.
+    // Unset, the window uses "default" and the recorder "none".
+    std::optional<QString> profile;
+    // The login the recorder answers with: the user name, and the path of
+    // a file holding the password (never the password itself).
+    QString user;
+    QString passwordFile;
+    // SHA-256 fingerprints of certificates to accept although the browser
+    // does not trust them, as fingerprintText writes them.
+    QStringList trustCertificates;
 
     friend bool operator==(const Recipe &, const Recipe &) = default;
 };
@@ -86,6 +97,10 @@ inline const QString keepDays = QStringLiteral("keep-days");
 inline const QString keepSize = QStringLiteral("keep-size");
 inline const QString keepCount = QStringLiteral("keep-count");
 inline const QString minFree = QStringLiteral("min-free");
+inline const QString profile = QStringLiteral("profile");
+inline const QString user = QStringLiteral("user");
+inline const QString passwordFile = QStringLiteral("password-file");
+inline const QString trustCertificate = QStringLiteral("trust-certificate");
 inline const QString restBetween = QStringLiteral("rest-between");
 } // namespace recipe_key
 
@@ -98,7 +113,9 @@ const QStringList &recipeKeys();
 // for `reload-every`; `wait-for-load` and `stall-after` take the same
 // syntax with seconds. `skip-unchanged` is a fraction ("0.05") or a
 // percentage ("5%") below 1; `on-stall` is log or reload. "off" unsets
-// `wait-for-load`, `skip-unchanged` and `stall-after`. Throws ERecipe
+// `wait-for-load`, `skip-unchanged` and `stall-after`. `profile` is a
+// profile name or none; `trust-certificate` is one or more SHA-256
+// fingerprints separated by commas or spaces. Throws ERecipe
 // "<key>: <what is wrong>" for an unknown key or a text that does not read
 // as the key's kind or lies outside its range. `keep-days` and
 // `keep-count` are whole numbers from 1, `keep-size` and `min-free` sizes

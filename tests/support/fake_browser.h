@@ -53,6 +53,7 @@ public:
     }
     bool Offline() const override { return m_offline; }
     QWidget *widget() override { return page; }
+    QString ErrorText() const override { return errorText; }
     void allowRest() override { calls << QStringLiteral("AllowRest"); }
     void setResting(bool on) override
     {
@@ -70,6 +71,7 @@ public:
     bool frameSignals = false;
     mutable int busyReads = 0;
     QString locationName;
+    QString errorText;
     FakePage *page = nullptr;
 
 private:

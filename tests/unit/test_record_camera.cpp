@@ -1,12 +1,16 @@
 // One recipe's record on a fake browser: when pictures start, how a page
-// that fails to load is asked for again, and the --count limit.
+// that fails to load is asked for again (and no picture taken meanwhile),
+// logins and certificates, and the --count limit.
 #include "fake_browser.h"
 
+#include "core/length_text.h"
+#include "core/secrets.h"
 #include "record/recorder.h"
 #include "settings/timer.h"
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,6 +23,11 @@ private slots:
     void picturesStartOnceThePageHasLoaded();
     void aFailedPageIsAskedForAgain_data();
     void aFailedPageIsAskedForAgain();
+    void noPictureWhileDown_data();
+    void noPictureWhileDown();
+    void loginsAreAnsweredOnce_data();
+    void loginsAreAnsweredOnce();
+    void certificatesTheRecipeTrusts();
     void eachCameraStopsAtItsCount();
     void aRunEndsWithWhatItWrote_data();
     void aRunEndsWithWhatItWrote();
@@ -59,17 +68,20 @@ void TestRecordCamera::aFailedPageIsAskedForAgain_data()
 {
     QTest::addColumn<qint64>("reloadEveryMs");
     QTest::addColumn<bool>("reload");
-    QTest::addColumn<quint32>("retryMs");
-    QTest::newRow("reload every 10 s: once a minute") << qint64(10000) << true << 60000u;
-    QTest::newRow("reload every 5 min: every 5 min") << qint64(300000) << true << 300000u;
-    QTest::newRow("reload off: still asked for") << qint64(10000) << false << 60000u;
+    QTest::addColumn<QList<quint32>>("retriesMs");
+    QTest::newRow("reload every 45 min: 5 s doubling")
+        << qint64(2700000) << true << QList<quint32>{5000, 10000, 20000, 40000};
+    QTest::newRow("reload every 10 s: at most 10 s")
+        << qint64(10000) << true << QList<quint32>{5000, 10000, 10000};
+    QTest::newRow("reload off: still asked for")
+        << qint64(10000) << false << QList<quint32>{5000, 10000, 20000};
 }
 
 void TestRecordCamera::aFailedPageIsAskedForAgain()
 {
     QFETCH(qint64, reloadEveryMs);
     QFETCH(bool, reload);
-    QFETCH(quint32, retryMs);
+    QFETCH(QList<quint32>, retriesMs);
     Recipe recipe;
     recipe.url = QStringLiteral("http://camera.example/");
     recipe.reloadEveryMs = reloadEveryMs;
@@ -82,29 +94,192 @@ void TestRecordCamera::aFailedPageIsAskedForAgain()
                                 failures << line;
                         });
     camera.start();
-    emit browser->NavigateError(recipe.url);
-    emit browser->NavigateComplete2(recipe.url);
-    QCOMPARE(failures.size(), 1);
-    QVERIFY2(failures[0].contains(QStringLiteral("page failed to load: http://camera.example/")),
-             qPrintable(failures[0]));
-    QVERIFY(camera.PageTimer->Enabled());
-    QCOMPARE(camera.PageTimer->Interval(), retryMs);
-    // The retry asks for the page anew; a loaded page is refreshed.
-    browser->calls.clear();
-    camera.PageTimerTimer();
-    QCOMPARE(browser->calls, QStringList{"Navigate(http://camera.example/)"});
+    browser->errorText = QStringLiteral("net::ERR_CONNECTION_REFUSED");
+    for (int i = 0; i < retriesMs.size(); ++i) {
+        emit browser->NavigateError(recipe.url);
+        emit browser->NavigateComplete2(recipe.url);
+        QCOMPARE(failures.size(), i + 1);
+        QVERIFY2(
+            failures[i].contains(QStringLiteral("page failed to load: http://camera.example/ "
+                                                "(net::ERR_CONNECTION_REFUSED); next try in ") +
+                                 lengthText(retriesMs[i])),
+            qPrintable(failures[i]));
+        QVERIFY(camera.PageTimer->Enabled());
+        QCOMPARE(camera.PageTimer->Interval(), retriesMs[i]);
+        // The retry asks for the page anew.
+        browser->calls.clear();
+        camera.PageTimerTimer();
+        QCOMPARE(browser->calls, QStringList{"Navigate(http://camera.example/)"});
+        QCoreApplication::processEvents();
+    }
 
-    // A renderer that ends says nothing after its error; the page's next
-    // completion is a page again.
-    emit browser->NavigateError(recipe.url);
-    QCoreApplication::processEvents();
-    QCOMPARE(failures.size(), 2);
+    // A good load: the reload interval again, and a loaded page is
+    // refreshed.
+    browser->errorText.clear();
     emit browser->NavigateComplete2(recipe.url);
+    emit browser->PageDrawn();
     QCOMPARE(camera.PageTimer->Enabled(), reload);
     QCOMPARE(camera.PageTimer->Interval(), quint32(reloadEveryMs));
     browser->calls.clear();
     camera.PageTimerTimer();
     QCOMPARE(browser->calls, QStringList{"Refresh"});
+
+    // A renderer that ends says nothing after its error; the page's next
+    // completion is a page again, and the back-off starts anew.
+    browser->errorText = QStringLiteral("the page's renderer crashed");
+    emit browser->NavigateError(recipe.url);
+    QCoreApplication::processEvents();
+    QVERIFY2(failures.last().contains(QStringLiteral("(the page's renderer crashed); next try in "
+                                                     "5 s")),
+             qPrintable(failures.last()));
+    QVERIFY(camera.outage().down());
+    emit browser->NavigateComplete2(recipe.url);
+    emit browser->PageDrawn();
+    QVERIFY(!camera.outage().down());
+    QCOMPARE(camera.outage().outages(), 2);
+}
+
+void TestRecordCamera::noPictureWhileDown_data()
+{
+    QTest::addColumn<bool>("keeps");
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("plain") << false << "Run ended: 1 written, 0 failed";
+    // Retention, the free-space floor and folders in the pattern: missed
+    // ticks are neither paused nor written, and the outage ends the line.
+    QTest::newRow("keeping") << true << "Run ended: 1 written, 0 failed, 0 paused, 0 removed";
+}
+
+void TestRecordCamera::noPictureWhileDown()
+{
+    QFETCH(bool, keeps);
+    QFETCH(QString, summary);
+    QTemporaryDir dir;
+    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
+    Recipe recipe;
+    recipe.url = QStringLiteral("http://camera.example/");
+    const QString folder = keeps ? QStringLiteral("day/") : QString();
+    recipe.pattern = dir.filePath(folder + QStringLiteral("p%counter%.jpg"));
+    if (keeps) {
+        recipe.keepCount = 100;
+        recipe.minFree = 1;
+    }
+    auto *browser = new FakeBrowser;
+    QStringList lines;
+    RecordCamera camera({QStringLiteral("gate"), recipe}, browser,
+                        [&](const QString &line, bool) { lines << line; });
+    camera.start();
+    browser->errorText = QStringLiteral("HTTP 503");
+    emit browser->NavigateError(recipe.url);
+    emit browser->NavigateComplete2(recipe.url); // the server's error page
+    QVERIFY(camera.PictureTimer->Enabled());
+    for (int i = 0; i < 3; ++i)
+        camera.PictureTimerTimer();
+    QCOMPARE(camera.taken(), 0);
+    QCOMPARE(camera.outage().missed(), 3);
+
+    browser->errorText.clear();
+    QCoreApplication::processEvents();
+    emit browser->NavigateComplete2(recipe.url);
+    // Loaded, not yet drawn: no picture of a blank page either.
+    camera.PictureTimerTimer();
+    QCOMPARE(camera.taken(), 0);
+    emit browser->PageDrawn();
+    QVERIFY2(lines.last().contains(QRegularExpression(
+                 QStringLiteral(R"(page loaded again after \d+ ms down, 4 missed \(0 ms\)$)"))),
+             qPrintable(lines.last()));
+    // Missed ticks take no number: the first picture after is #1.
+    camera.PictureTimerTimer();
+    camera.stop();
+    QCOMPARE(QDir(dir.filePath(folder)).entryList(QDir::Files), QStringList{"p1.jpg"});
+    QVERIFY2(lines.last().contains(QRegularExpression(
+                 QRegularExpression::escape(summary) +
+                 QStringLiteral(R"(, 4 missed while the page was down \(1 outage, )"
+                                R"(\d+ ms\) \(0 ms\)$)"))),
+             qPrintable(lines.last()));
+}
+
+void TestRecordCamera::loginsAreAnsweredOnce_data()
+{
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<bool>("proxy");
+    QTest::addColumn<int>("refused");
+    QTest::addColumn<bool>("answered");
+    QTest::addColumn<QString>("note"); // in the failure's line
+    QTest::newRow("first ask") << "cam" << false << 0 << true << "";
+    QTest::newRow("asked again: refused")
+        << "cam" << false << 1 << false
+        << "the login to 127.0.0.1:8080 (realm \"camera\") was refused: wrong user or password";
+    QTest::newRow("no credentials")
+        << "" << false << 0 << false
+        << "127.0.0.1:8080 (realm \"camera\") asks for a login; the recipe has no user and "
+           "password-file";
+    QTest::newRow("a proxy") << "cam" << true << 0 << false
+                             << "the proxy 127.0.0.1:8080 (realm \"camera\") asks for a login";
+}
+
+void TestRecordCamera::loginsAreAnsweredOnce()
+{
+    QFETCH(QString, user);
+    QFETCH(bool, proxy);
+    QFETCH(int, refused);
+    QFETCH(bool, answered);
+    QFETCH(QString, note);
+    Recipe recipe;
+    recipe.url = QStringLiteral("http://127.0.0.1:8080/");
+    recipe.user = user;
+    recipe.passwordFile = QStringLiteral("/run/pw");
+    auto *browser = new FakeBrowser;
+    QStringList lines;
+    RecordCamera camera({QStringLiteral("gate"), recipe, QStringLiteral("s3cret")}, browser,
+                        [&](const QString &line, bool) { lines << line; });
+    camera.start();
+    AuthChallenge challenge;
+    challenge.url = QUrl(recipe.url);
+    challenge.host = QStringLiteral("127.0.0.1:8080");
+    challenge.realm = QStringLiteral("camera");
+    challenge.proxy = proxy;
+    challenge.refused = refused;
+    emit browser->AuthenticationRequired(challenge);
+    QCOMPARE(challenge.answered, answered);
+    if (answered) {
+        QCOMPARE(challenge.user, QStringLiteral("cam"));
+        QCOMPARE(challenge.password, QStringLiteral("s3cret"));
+        QVERIFY(lines.isEmpty());
+        return;
+    }
+    browser->errorText = QStringLiteral("HTTP 401");
+    emit browser->NavigateError(recipe.url);
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].contains(QStringLiteral("(HTTP 401; ") + note + QStringLiteral(")")),
+             qPrintable(lines[0]));
+    QVERIFY(!lines[0].contains(QStringLiteral("s3cret")));
+}
+
+void TestRecordCamera::certificatesTheRecipeTrusts()
+{
+    const QByteArray sha = QByteArray(32, '\x5a');
+    Recipe recipe;
+    recipe.trustCertificates = {fingerprintText(QByteArray(32, '\x01')), fingerprintText(sha)};
+    auto *browser = new FakeBrowser;
+    QStringList lines;
+    RecordCamera camera({QStringLiteral("gate"), recipe}, browser,
+                        [&](const QString &line, bool) { lines << line; });
+    CertificateFacts facts;
+    facts.host = QStringLiteral("cam.example");
+    facts.sha256 = sha;
+    bool accept = false;
+    emit browser->CertificateError(facts, accept);
+    QVERIFY(accept);
+    facts.sha256[0] = 0; // changed: refused
+    emit browser->CertificateError(facts, accept);
+    QVERIFY(!accept);
+    browser->errorText = QStringLiteral("untrusted certificate (self-signed), SHA-256 ") +
+                         fingerprintText(facts.sha256);
+    emit browser->NavigateError(QStringLiteral("https://cam.example/"));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines[0].contains(fingerprintText(facts.sha256) +
+                               QStringLiteral("; not among the recipe's trust-certificate)")),
+             qPrintable(lines[0]));
 }
 
 void TestRecordCamera::eachCameraStopsAtItsCount()
@@ -118,7 +293,7 @@ void TestRecordCamera::eachCameraStopsAtItsCount()
         plan.jobs << RecordJob{QLatin1String(name), recipe};
     }
     RecordSession session(
-        plan, [] { return new FakeBrowser; }, [](const QString &, bool) {});
+        plan, [](const RecordJob &) { return new FakeBrowser; }, [](const QString &, bool) {});
     session.start();
     bool finished = false;
     connect(&session, &RecordSession::finished, this, [&] { finished = true; });
@@ -185,7 +360,8 @@ void TestRecordCamera::aRunEndsWithWhatItWrote()
     plan.jobs << RecordJob{QStringLiteral("gate"), recipe};
     QStringList lines;
     RecordSession session(
-        plan, [] { return new FakeBrowser; }, [&](const QString &line, bool) { lines << line; });
+        plan, [](const RecordJob &) { return new FakeBrowser; },
+        [&](const QString &line, bool) { lines << line; });
     session.start();
     RecordCamera *camera = session.cameras().constFirst();
     emit camera->browser()->NavigateComplete2(QString());

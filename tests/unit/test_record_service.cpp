@@ -33,7 +33,7 @@ struct Harness {
     void start()
     {
         session = std::make_unique<RecordSession>(
-            plan, [] { return new FakeBrowser; }, [](const QString &, bool) {});
+            plan, [](const RecordJob &) { return new FakeBrowser; }, [](const QString &, bool) {});
         ServiceNotifier notifier(
             [this](const QByteArray &message) {
                 sent << message;
