@@ -16,7 +16,8 @@ PACKAGES=(
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev libgl-dev qt6-qpa-plugins
     pkg-config libxcb1-dev
     libjpeg62-turbo-dev
-    # framelog-timelapse, and ffmpeg/ffprobe for its tests and benchmark
+    # framelog-timelapse, and ffmpeg/ffprobe for its tests and benchmark and
+    # the resting benchmark's live HLS camera
     libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
     fonts-dejavu-core
     desktop-file-utils appstream groff-base
@@ -29,12 +30,9 @@ PACKAGES=(
     # tests and benchmarks on an X server of their own (xprop reads what the
     # window manager sees), OpenGL through Mesa
     xvfb xauth x11-utils libgl1-mesa-dri
-    # camera-like test servers (logins, a self-signed certificate)
+    # tests' local servers (Python's standard library): cameras with logins
+    # and a self-signed certificate (openssl), WebRTC and feed servers
     python3 openssl
-    # the resting benchmark's live HLS camera
-    ffmpeg
-    # tests' local servers (Python's standard library)
-    python3
 )
 
 fail() { echo "setup: $*" >&2; exit 1; }
