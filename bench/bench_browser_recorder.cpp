@@ -18,6 +18,8 @@
 //
 // Usage: bench_browser_recorder [--pictures N] [--ten-size WxH]
 
+#include "process_tree.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -71,59 +73,11 @@ Memory memoryOf(qint64 pid)
             kibIn(base + QStringLiteral("smaps_rollup"), "Pss:") / 1024.0};
 }
 
-// user + system CPU of one process, in milliseconds.
-double cpuMsOf(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = file.readAll();
-    // Fields after the command name, which may hold spaces: state is field 3.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble();
-    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
-qint64 parentOf(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = file.readAll();
-    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
-}
-
-// `pid` and every process below it.
-std::vector<qint64> treeOf(qint64 pid)
-{
-    std::vector<std::pair<qint64, qint64>> all; // pid, parent
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool ok = false;
-        const qint64 p = entry.toLongLong(&ok);
-        if (ok)
-            all.emplace_back(p, parentOf(p));
-    }
-    std::vector<qint64> tree = {pid};
-    for (size_t i = 0; i < tree.size(); ++i)
-        for (const auto &[p, parent] : all)
-            if (parent == tree[i])
-                tree.push_back(p);
-    return tree;
-}
-
 Memory treeMemory(qint64 pid)
 {
     Memory total;
     for (qint64 p : treeOf(pid))
         total += memoryOf(p);
-    return total;
-}
-
-double treeCpuMs(qint64 pid)
-{
-    double total = 0;
-    for (qint64 p : treeOf(pid))
-        total += cpuMsOf(p);
     return total;
 }
 

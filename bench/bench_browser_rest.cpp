@@ -31,6 +31,7 @@
 
 #include "clock_code.h"
 #include "feed_server.h"
+#include "process_tree.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -64,53 +65,6 @@ const QPoint kClockAt(24, 24);
 // time stamp, name, what, ms
 const QRegularExpression
     kPictureLine(QStringLiteral(R"(^(\S+) (\S+) #(\d+) (\S.*) \((\d+) ms\)$)"));
-
-// ---- the process tree's CPU, from /proc ----
-
-double cpuMsOf(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray stat = file.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble();
-    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
-}
-
-qint64 parentOf(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = file.readAll();
-    return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(1).toLongLong();
-}
-
-std::vector<qint64> treeOf(qint64 pid)
-{
-    std::vector<std::pair<qint64, qint64>> all;
-    for (const QString &entry : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
-        bool ok = false;
-        const qint64 p = entry.toLongLong(&ok);
-        if (ok)
-            all.emplace_back(p, parentOf(p));
-    }
-    std::vector<qint64> tree = {pid};
-    for (size_t i = 0; i < tree.size(); ++i)
-        for (const auto &[p, parent] : all)
-            if (parent == tree[i])
-                tree.push_back(p);
-    return tree;
-}
-
-double treeCpuMs(qint64 pid)
-{
-    double total = 0;
-    for (qint64 p : treeOf(pid))
-        total += cpuMsOf(p);
-    return total;
-}
 
 QString loadAverage()
 {
