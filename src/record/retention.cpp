@@ -140,7 +140,7 @@ QString absolutePattern(const QString &pattern)
 QString retentionJournalPath(const QString &absolutePattern)
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification: a relative value is to be ignored.
+    // As XDG asks: a relative value is ignored (Qt 6.4 has no state location).
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     const QByteArray digest =
