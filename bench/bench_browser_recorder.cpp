@@ -81,24 +81,9 @@ Memory treeMemory(qint64 pid)
     return total;
 }
 
-class Recorder {
+class Recorder : public RecorderProcess {
 public:
-    explicit Recorder(const QStringList &arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        process.setProcessEnvironment(env);
-        process.setReadChannel(QProcess::StandardError);
-        process.start(kRecorder, arguments);
-        process.waitForStarted();
-    }
-    ~Recorder()
-    {
-        process.terminate();
-        if (!process.waitForFinished(10000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
+    explicit Recorder(const QStringList &arguments) : RecorderProcess(kRecorder, arguments) {}
     // Reads what has been logged; returns the pictures seen so far.
     int poll(int waitMs)
     {
@@ -120,9 +105,6 @@ public:
         }
         return pictures;
     }
-    qint64 pid() const { return process.processId(); }
-
-    QProcess process;
     int pictures = 0;
     int failures = 0;
     std::vector<int> tookMs;

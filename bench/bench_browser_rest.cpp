@@ -195,24 +195,9 @@ struct Shot {
     qint64 grabbedMs = 0; // since the epoch
 };
 
-class Recorder {
+class Recorder : public RecorderProcess {
 public:
-    explicit Recorder(const QStringList &arguments)
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-        process.setProcessEnvironment(env);
-        process.setReadChannel(QProcess::StandardError);
-        process.start(kRecorder, arguments);
-        process.waitForStarted();
-    }
-    ~Recorder()
-    {
-        process.terminate();
-        if (!process.waitForFinished(10000))
-            process.kill();
-        process.waitForFinished(5000);
-    }
+    explicit Recorder(const QStringList &arguments) : RecorderProcess(kRecorder, arguments) {}
     // Reads what has been logged for up to `waitMs`.
     void poll(int waitMs)
     {
@@ -251,9 +236,6 @@ public:
         while (!deadline.hasExpired())
             poll(int(std::clamp<qint64>(deadline.remainingTime(), 1, 100)));
     }
-    qint64 pid() const { return process.processId(); }
-
-    QProcess process;
     std::vector<Shot> shots;
     int failures = 0;
 

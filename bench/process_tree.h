@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QProcess>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 #include <vector>
@@ -61,3 +64,31 @@ inline double treeCpuMs(qint64 pid)
         total += cpuMsOf(p);
     return total;
 }
+
+// framelog-record run by a benchmark on the platform it picks itself, its
+// log read from standard error; ended (and waited for) with the object.
+class RecorderProcess {
+public:
+    RecorderProcess(const QString &program, const QStringList &arguments)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        process.setProcessEnvironment(env);
+        process.setReadChannel(QProcess::StandardError);
+        process.start(program, arguments);
+        process.waitForStarted();
+    }
+    ~RecorderProcess()
+    {
+        process.terminate();
+        if (!process.waitForFinished(10000))
+            process.kill();
+        process.waitForFinished(5000);
+    }
+    RecorderProcess(const RecorderProcess &) = delete;
+    RecorderProcess &operator=(const RecorderProcess &) = delete;
+
+    qint64 pid() const { return process.processId(); }
+
+    QProcess process;
+};
