@@ -68,22 +68,12 @@ void TestOfflineRealPage::cleanup()
 
 bool TestOfflineRealPage::load(const QUrl &url)
 {
-    QSignalSpy complete(browser.get(), &TBrowserControl::NavigateComplete2);
-    browser->Navigate(url.toString());
-    return complete.wait(20000);
+    return loadIn(*browser, url);
 }
 
 QVariant TestOfflineRealPage::run(const QString &script)
 {
-    QVariant result;
-    bool done = false;
-    browser->view()->page()->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
-        return QStringLiteral("<no answer>");
-    return result;
+    return runIn(*browser, script);
 }
 
 // In an event loop of its own, as the program runs: QTest's polling runs

@@ -61,9 +61,7 @@ void TestWebEngineBrowser::cleanup()
 
 bool TestWebEngineBrowser::load(const QUrl &url)
 {
-    QSignalSpy complete(browser.get(), &TBrowserControl::NavigateComplete2);
-    browser->Navigate(url.toString());
-    return complete.wait(20000);
+    return loadIn(*browser, url);
 }
 
 void TestWebEngineBrowser::completesWithTitleAndAddress()
@@ -143,15 +141,7 @@ void TestWebEngineBrowser::offlineBlocksTheNetworkOnly()
 
 QVariant TestWebEngineBrowser::run(const QString &script)
 {
-    QVariant result;
-    bool done = false;
-    browser->view()->page()->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-    });
-    if (!QTest::qWaitFor([&] { return done; }, 20000))
-        return QStringLiteral("<no answer>");
-    return result;
+    return runIn(*browser, script);
 }
 
 void TestWebEngineBrowser::click(QWebEngineView *view)

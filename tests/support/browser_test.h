@@ -9,9 +9,12 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
+#include <QWebEnginePage>
+#include <QWebEngineView>
 
 namespace framelog::test {
 
@@ -106,6 +109,28 @@ inline QString unexpectedSetting(WebEngineBrowser &browser)
         ratio != qEnvironmentVariable("QT_SCALE_FACTOR").toDouble())
         return QStringLiteral("device pixel ratio %1").arg(ratio);
     return {};
+}
+
+// Navigates and waits for the load to complete.
+inline bool loadIn(WebEngineBrowser &browser, const QUrl &url)
+{
+    QSignalSpy complete(&browser, &TBrowserControl::NavigateComplete2);
+    browser.Navigate(url.toString());
+    return complete.wait(20000);
+}
+
+// Runs a script in the browser's page and returns its result.
+inline QVariant runIn(WebEngineBrowser &browser, const QString &script)
+{
+    QVariant result;
+    bool done = false;
+    browser.view()->page()->runJavaScript(script, [&](const QVariant &value) {
+        result = value;
+        done = true;
+    });
+    if (!QTest::qWaitFor([&] { return done; }, 20000))
+        return QStringLiteral("<no answer>");
+    return result;
 }
 
 } // namespace framelog::test
