@@ -3,10 +3,12 @@
 // An X server of the test's own (Xvfb), for tests of what the window system
 // shows. Start it before the QApplication, which then uses it through xcb.
 
+#include <QApplication>
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTest>
 
 #include <cstdio>
 
@@ -84,5 +86,20 @@ private:
     QProcess m_process;
     QByteArray m_display;
 };
+
+// The X server first, then the application on it, set up by `setUp` as
+// the program sets itself up; `server` is the tests' way to the server.
+template <class Test, class SetUp>
+int runOnXServer(int argc, char *argv[], XServer *&server, SetUp setUp)
+{
+    XServer x;
+    if (!x.start())
+        return 1;
+    server = &x;
+    QApplication app(argc, argv);
+    setUp();
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}
 
 } // namespace framelog::test

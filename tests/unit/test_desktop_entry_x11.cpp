@@ -66,22 +66,9 @@ void TestDesktopEntryX11::windowsCarryTheEntrysClass()
     }
 }
 
-// The X server first, then the application on it, set up as the program
-// sets it up.
 int main(int argc, char *argv[])
 {
-    XServer x;
-    if (!x.start())
-        return 1;
-    server = &x;
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        setUpApplication();
-        TestDesktopEntryX11 test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return runOnXServer<TestDesktopEntryX11>(argc, argv, server, setUpApplication);
 }
 
 #include "test_desktop_entry_x11.moc"

@@ -104,21 +104,9 @@ void TestWindowTitlesX11::previewHasItsOwnTitle()
     QVERIFY(shows(f.preview.get(), QStringLiteral("Preview")));
 }
 
-// The X server first, then the application on it.
 int main(int argc, char *argv[])
 {
-    XServer x;
-    if (!x.start())
-        return 1;
-    server = &x;
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        setUpApplication();
-        TestWindowTitlesX11 test;
-        result = QTest::qExec(&test, argc, argv);
-    }
-    return result;
+    return runOnXServer<TestWindowTitlesX11>(argc, argv, server, setUpApplication);
 }
 
 #include "test_window_titles_x11.moc"
